@@ -1,0 +1,149 @@
+#include "model/MainDataFile.h"
+
+#include "model/Errors.h"
+#include "model/Numbers.h"
+#include "model/Text.h"
+
+namespace quorvel {
+
+const std::string kItemSeparator = std::string(41, '-') + '\x03';
+
+std::string writeMainData(const GroupTable& groups, const ItemList& items,
+                          const FormatSettings& fs, int currentYear) {
+    LineWriter w;
+    w.line("NumGroups: " + std::to_string(groups.count()));
+    for (int k = 1; k <= groups.count(); ++k) {
+        w.line("GroupName" + std::to_string(k) + "=" + groups.at(k).GroupName);
+        w.line("GroupNumber" + std::to_string(k) + "=" + std::to_string(groups.at(k).GroupNumber));
+    }
+    w.line("Number of items: " + std::to_string(items.size()));
+    w.line(kItemSeparator);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Rec& r = items.at(i);
+        const double last = toDateTime(r.LastDone, fs, currentYear);
+        w.line("Item: " + std::to_string(i + 1));
+        w.line("Name: " + r.Name);
+        w.line("Group: " + r.Groups);
+        w.line("Site: " + r.Site);
+        w.line("Keys: " + r.Keys);
+        w.line("Last1: " + formatDayNumber(last, fs.decimalSeparator));
+        w.line("Freq: " + std::to_string(r.RepeatDays) + "," + std::to_string(r.EntryCount));
+        w.line(r.Comments);  // its CR LF breaks make several lines
+        w.line(kItemSeparator);
+    }
+    return w.take();
+}
+
+namespace {
+
+class Reader {
+public:
+    Reader(std::string bytes, const MainDataReadContext& ctx) : in_(std::move(bytes)), ctx_(ctx) {}
+
+    std::string line() {
+        last_ = decodeLine(in_.readLine());
+        return last_;
+    }
+
+    MainDataLoad run() {
+        std::string first = line();
+        std::int32_t count;
+        if (startsWith(first, "Number of items:")) {
+            count = leadingNumber(charMid(first, 17, 6));
+        } else {
+            const std::int32_t groups = leadingNumber(charMid(first, 11, 6));
+            for (std::int32_t k = 1; k <= groups; ++k) readGroup();
+            count = leadingNumber(charMid(line(), 17, 6));
+        }
+        line();  // the separator
+        for (std::int32_t i = 1; i <= count; ++i) {
+            if (in_.eof()) break;
+            readItem();
+        }
+        result_.linesLeftUnread = !in_.eof();
+        return std::move(result_);
+    }
+
+private:
+    static std::string afterEquals(const std::string& l) {
+        const std::size_t eq = l.find('=');
+        return eq == std::string::npos ? l : l.substr(eq + 1);
+    }
+
+    void readGroup() {
+        GroupData g;
+        g.GroupName = afterEquals(line());
+        g.GroupNumber = leadingNumber(afterEquals(line()));
+        if (static_cast<int>(result_.groups.size()) < GroupTable::kCapacity)
+            result_.groups.push_back(std::move(g));
+        else
+            result_.groupsNotLoaded.push_back(g.GroupName);
+    }
+
+    void readItem() {
+        auto rec = std::make_unique<Rec>();
+        try {
+            line();  // "Item: k"
+            rec->Name = charMid(line(), 7);
+            std::string l = line();
+            if (startsWith(l, "Desc: "))
+                rec->Comments = charMid(l, 7) + "\r\n";
+            else if (startsWith(l, "Group: "))
+                rec->Groups = charMid(l, 8);
+            rec->Site = charMid(line(), 7);
+            l = line();
+            if (startsWith(l, "Keys: ")) {
+                rec->Keys = charMid(l, 7);
+                l = line();
+            }
+            FormatSettings& fs = *ctx_.fs;
+            if (startsWith(l, "Last1: ")) {
+                if (l.find(fs.decimalSeparator) == std::string::npos) fs.switchDecimalSeparator();
+                rec->LastDone = dateTimeText(toFloat(charMid(l, 8, 255), fs.decimalSeparator), fs);
+            } else {
+                rec->LastDone = charMid(l, 7, 255);
+                if (!parseDateTime(rec->LastDone, fs, ctx_.currentYear))
+                    rec->LastDone = dateTimeText(ctx_.now, fs);
+            }
+            l = line();
+            const std::size_t comma = l.find(',');
+            if (comma != std::string::npos) {
+                const std::size_t p = charCount(l.substr(0, comma)) + 1;
+                rec->EntryCount = leadingNumber(charMid(l, p + 1, 6));
+                rec->RepeatDays = leadingNumber(charMid(l, 7, p > 7 ? p - 7 : 0));
+            } else {
+                rec->RepeatDays = leadingNumber(charMid(l, 7, 6));
+                rec->EntryCount = 0;
+            }
+            // Comment lines up to the separator.  The first line is taken without a break
+            // before it even when it is empty, so blank lines at the top survive.
+            bool first = rec->Comments.empty();
+            l = line();
+            while (l != kItemSeparator) {
+                if (!first || !rec->Comments.empty()) rec->Comments += "\r\n";
+                first = false;
+                rec->Comments += l;
+                if (in_.eof()) break;
+                l = line();
+            }
+            result_.items.push_back(std::move(rec));
+        } catch (const QuorvelError&) {
+            ++result_.badItems;
+            if (ctx_.onBadItem) ctx_.onBadItem(rec->Name);
+            while (last_ != kItemSeparator && !in_.eof()) line();
+        }
+    }
+
+    LineReader in_;
+    const MainDataReadContext& ctx_;
+    std::string last_;
+    MainDataLoad result_;
+};
+
+}  // namespace
+
+MainDataLoad readMainData(std::string bytes, const MainDataReadContext& ctx) {
+    return Reader(std::move(bytes), ctx).run();
+}
+
+}  // namespace quorvel

@@ -1,0 +1,133 @@
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMessageBox>
+
+#include "platform/Dialogs.h"
+
+namespace quorvel {
+
+namespace {
+bool gClosing = false;
+
+QString appTitle() { return QApplication::applicationDisplayName(); }
+}  // namespace
+
+QString captionFor(MsgKind kind) {
+    switch (kind) {
+        case MsgKind::Warning: return QStringLiteral("Warning");
+        case MsgKind::Error: return QStringLiteral("Error");
+        case MsgKind::Information: return QStringLiteral("Information");
+        case MsgKind::Confirm: return QStringLiteral("Confirm");
+    }
+    return {};
+}
+
+QString withFullStop(const QString& text) {
+    if (!text.isEmpty() && text.back() > QLatin1Char('.')) return text + QLatin1Char('.');
+    return text;
+}
+
+void QtDialogs::setClosing(bool closing) { gClosing = closing; }
+bool QtDialogs::closing() { return gClosing; }
+
+MsgAnswer QtDialogs::message(MsgKind kind, const QString& text, MsgButtons buttons) {
+    if (gClosing) return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
+    QMessageBox::Icon icon = QMessageBox::Information;
+    switch (kind) {
+        case MsgKind::Warning: icon = QMessageBox::Warning; break;
+        case MsgKind::Error: icon = QMessageBox::Critical; break;
+        case MsgKind::Information: icon = QMessageBox::Information; break;
+        case MsgKind::Confirm: icon = QMessageBox::Question; break;
+    }
+    QMessageBox box(icon, captionFor(kind), text,
+                    buttons == MsgButtons::Ok ? QMessageBox::Ok
+                                              : (QMessageBox::Yes | QMessageBox::No),
+                    QApplication::activeWindow());
+    const int r = box.exec();
+    if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
+    return r == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+}
+
+void QtDialogs::showMessage(const QString& text) {
+    if (gClosing) return;
+    QMessageBox box(QMessageBox::NoIcon, appTitle(), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+std::optional<QString> QtDialogs::input(const QString& caption, const QString& prompt,
+                                        const QString& value) {
+    if (gClosing) return std::nullopt;
+    QInputDialog dlg(QApplication::activeWindow());
+    dlg.setWindowTitle(caption);
+    dlg.setLabelText(prompt);
+    dlg.setTextValue(value);
+    if (dlg.exec() != QDialog::Accepted) return std::nullopt;
+    return dlg.textValue();
+}
+
+void QtDialogs::errorReport(const QString& text) {
+    if (gClosing) return;
+    QMessageBox box(QMessageBox::Critical, appTitle(), withFullStop(text), QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+void QtDialogs::assertion(const QString& text) {
+    if (gClosing) return;
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Assertion Failed"), text,
+                    QMessageBox::Ok);
+    box.exec();
+}
+
+namespace {
+
+QFileDialog* makeFileDialog(const FileDialogSpec& spec, QFileDialog::AcceptMode mode) {
+    auto* dlg = new QFileDialog(QApplication::activeWindow(), spec.title, spec.directory);
+    dlg->setAcceptMode(mode);
+    dlg->setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!spec.filter.isEmpty()) dlg->setNameFilter(spec.filter);
+    if (!spec.defaultSuffix.isEmpty()) dlg->setDefaultSuffix(spec.defaultSuffix);
+    if (!spec.fileName.isEmpty()) dlg->selectFile(spec.fileName);
+    if (spec.executablesOnly) {
+        dlg->setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
+    }
+    dlg->setFileMode(spec.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    return dlg;
+}
+
+std::optional<QString> runFileDialog(const FileDialogSpec& spec, QFileDialog::AcceptMode mode) {
+    if (gClosing) return std::nullopt;
+    std::unique_ptr<QFileDialog> dlg(makeFileDialog(spec, mode));
+    for (;;) {
+        if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty())
+            return std::nullopt;
+        const QString path = dlg->selectedFiles().first();
+        if (spec.executablesOnly && !QFileInfo(path).isExecutable()) {
+            QMessageBox::warning(dlg.get(), spec.title,
+                                 QStringLiteral("%1 is not a program.").arg(path));
+            continue;
+        }
+        return path;
+    }
+}
+
+}  // namespace
+
+std::optional<QString> QtDialogs::openFile(const FileDialogSpec& spec) {
+    return runFileDialog(spec, QFileDialog::AcceptOpen);
+}
+
+std::optional<QString> QtDialogs::saveFile(const FileDialogSpec& spec) {
+    return runFileDialog(spec, QFileDialog::AcceptSave);
+}
+
+int QtDialogs::execModal(QDialog& dialog) {
+    if (gClosing) return QDialog::Rejected;
+    return dialog.exec();
+}
+
+}  // namespace quorvel
