@@ -1,0 +1,66 @@
+// The keyboard and active-window seams of the typing engine: the real layers talk to the
+// X server, the test fakes record what they were asked to do.
+#pragma once
+
+#include <string>
+
+namespace quorvel {
+
+enum VirtualKey : int {
+    VK_TAB = 0x09,
+    VK_RETURN = 0x0D,
+    VK_SHIFT = 0x10,
+    VK_CONTROL = 0x11,
+    VK_MENU = 0x12,
+    VK_LEFT = 0x25,
+    VK_UP = 0x26,
+    VK_RIGHT = 0x27,
+    VK_DOWN = 0x28,
+    // Our own modifier keys beyond Windows' three: the level-3 (AltGr) and level-5 shifts.
+    VK_ALTGR = 0x100,
+    VK_LEVEL5 = 0x101,
+};
+
+// Bits of KeyScan::shiftState.
+enum ShiftBits : int {
+    SHIFT_BIT = 1,
+    CTRL_BIT = 2,
+    ALT_BIT = 4,
+    ALTGR_BIT = 8,
+    LEVEL5_BIT = 16,
+};
+
+// The VkKeyScan analogue: `key` is an opaque key id (the virtual keys above, or ids the layer
+// hands out for character keys); -1 when the character cannot be produced. shiftState bits:
+// 1 Shift, 2 Ctrl, 4 Alt, and our own extensions 8 AltGr (ISO level 3) and 16 ISO level 5,
+// pressed in that order after Shift, Ctrl, Alt.
+struct KeyScan {
+    int key = -1;
+    int shiftState = 0;
+};
+
+class Keyboard {
+public:
+    virtual ~Keyboard() = default;
+    virtual bool available() const = 0;  // false: no X display, typing impossible
+    virtual void beginRun() = 0;         // (re)build the layout map for this run
+    virtual void endRun() = 0;           // restore any keycode remapped during the run
+    virtual KeyScan scan(char32_t ch) = 0;
+    virtual void keyDown(int key) = 0;  // virtual keys of the enum, modifier keys, ids from scan()
+    virtual void keyUp(int key) = 0;
+    // A hint given after beginRun(): the characters the run is about to type, so that a layer
+    // that has to lend keys to characters missing from the layout can do it all at once.
+    virtual void prepare(const std::u32string& characters) { (void)characters; }
+};
+
+using WindowId = unsigned long;
+
+class ActiveWindow {
+public:
+    virtual ~ActiveWindow() = default;
+    virtual bool available() const = 0;
+    virtual WindowId foreground() = 0;      // 0 when there is none
+    virtual void activate(WindowId w) = 0;  // SetForegroundWindow: result not examined
+};
+
+}  // namespace quorvel

@@ -1,0 +1,51 @@
+// Types one keystroke script through a Keyboard: characters with the modifiers their key
+// needs, the key codes bare, listed variables by value.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "typing/core/Keyboard.h"
+
+namespace quorvel {
+
+struct KeyfillHooks {
+    // Whether the variable list holds the braced, upper-cased name (case-insensitive).
+    std::function<bool(const std::string&)> inVars;
+    // The value typed for a listed variable; empty when the table has no line for it.
+    std::function<std::string(const std::string&)> valueOf;
+    // Runs after every element: lets the window thread serve pending events.
+    std::function<void()> afterElement;
+    // Read afresh at every keystroke.
+    std::function<bool()> slowDown;
+    // The short pause that follows each keystroke while slowDown() holds.
+    std::function<void()> slowWait;
+};
+
+class KeyfillEngine {
+public:
+    KeyfillEngine(Keyboard& keyboard, KeyfillHooks hooks);
+
+    // Types the whole script.  Returns false, typing nothing, when the keyboard is not
+    // available or a run is already in progress (afterElement() can let a second click in).
+    bool run(const std::string& script);
+    bool running() const { return running_; }
+
+    void SendKey(char32_t character);
+    void SendVariable(const std::string& bracedName);
+    void SimulateKeyDown(int vk);
+    void SimulateKeyUp(int vk);
+    void SimulateKeystroke(int vk, int scanCode);
+
+private:
+    void typeElements(const std::string& script);
+    void prepareKeyboard(const std::string& script);
+    bool listed(const std::string& name) const;
+    std::string valueOf(const std::string& name) const;
+
+    Keyboard& keyboard_;
+    KeyfillHooks hooks_;
+    bool running_ = false;
+};
+
+}  // namespace quorvel

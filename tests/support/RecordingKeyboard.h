@@ -1,0 +1,108 @@
+// Test fakes of the keyboard and active-window seams.  Qt-free and header-only, so that
+// the core tests can use them too.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "typing/core/Keyboard.h"
+
+namespace quorvel {
+
+// Records every key event as a readable line ("down Shift", "down A", "up A", ...).
+// scan() follows a small US-like table; tests can add or remove characters.
+class RecordingKeyboard : public Keyboard {
+public:
+    std::vector<std::string> log;
+    bool isAvailable = true;
+    int beginRuns = 0;
+    int endRuns = 0;
+    std::u32string prepared;
+
+    RecordingKeyboard() {
+        for (char c = 'a'; c <= 'z'; ++c) {
+            set(static_cast<char32_t>(c), charKey(c - 'a' + 'A'), 0);
+            set(static_cast<char32_t>(c - 'a' + 'A'), charKey(c - 'a' + 'A'), SHIFT_BIT);
+        }
+        const std::string digits = "0123456789", shifted = ")!@#$%^&*(";
+        for (std::size_t i = 0; i < digits.size(); ++i) {
+            set(static_cast<char32_t>(digits[i]), charKey(digits[i]), 0);
+            set(static_cast<char32_t>(shifted[i]), charKey(digits[i]), SHIFT_BIT);
+        }
+        const std::string plain = "-=[]\\;',./`", upper = "_+{}|:\"<>?~";
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            set(static_cast<char32_t>(plain[i]), charKey(plain[i]), 0);
+            set(static_cast<char32_t>(upper[i]), charKey(plain[i]), SHIFT_BIT);
+        }
+        set(U' ', charKey(' '), 0);
+        set(U'\t', VK_TAB, 0);
+        set(U'\r', VK_RETURN, 0);
+    }
+
+    // A key id for the character key that types `base` unshifted.
+    static int charKey(char base) { return 0x1000 + static_cast<unsigned char>(base); }
+
+    void set(char32_t ch, int key, int shiftState) { table_[ch] = KeyScan{key, shiftState}; }
+    void remove(char32_t ch) { table_.erase(ch); }
+
+    static std::string keyName(int key) {
+        switch (key) {
+            case VK_TAB: return "Tab";
+            case VK_RETURN: return "Return";
+            case VK_SHIFT: return "Shift";
+            case VK_CONTROL: return "Ctrl";
+            case VK_MENU: return "Alt";
+            case VK_ALTGR: return "AltGr";
+            case VK_LEVEL5: return "Level5";
+            case VK_LEFT: return "Left";
+            case VK_UP: return "Up";
+            case VK_RIGHT: return "Right";
+            case VK_DOWN: return "Down";
+            case 0x1000 + ' ': return "Space";
+            default: break;
+        }
+        if (key > 0x1000 && key < 0x1100) return std::string(1, static_cast<char>(key - 0x1000));
+        return "#" + std::to_string(key);
+    }
+
+    // The log as one string, lines joined by ", ".
+    std::string joined() const {
+        std::string out;
+        for (const auto& line : log) out += (out.empty() ? "" : ", ") + line;
+        return out;
+    }
+
+    bool available() const override { return isAvailable; }
+    void beginRun() override { ++beginRuns; }
+    void endRun() override { ++endRuns; }
+    KeyScan scan(char32_t ch) override {
+        const auto it = table_.find(ch);
+        return it == table_.end() ? KeyScan{} : it->second;
+    }
+    void keyDown(int key) override { log.push_back("down " + keyName(key)); }
+    void keyUp(int key) override { log.push_back("up " + keyName(key)); }
+    void prepare(const std::u32string& characters) override { prepared = characters; }
+
+private:
+    std::map<char32_t, KeyScan> table_;
+};
+
+// Holds a foreground window that tests set; activate() records and, unless told to
+// refuse, brings the window to the front.
+class FakeActiveWindow : public ActiveWindow {
+public:
+    bool isAvailable = true;
+    bool refuseActivation = false;
+    WindowId current = 0;
+    std::vector<WindowId> activated;
+
+    bool available() const override { return isAvailable; }
+    WindowId foreground() override { return current; }
+    void activate(WindowId w) override {
+        activated.push_back(w);
+        if (!refuseActivation) current = w;
+    }
+};
+
+}  // namespace quorvel
