@@ -1,6 +1,66 @@
-#include <QApplication>
+// Program entry: one copy per user, the application title, the main window, the message
+// loop; the shutdown saves run when the main window is destroyed.
+#include <QProcessEnvironment>
+#include <memory>
+
+#include "app/ShutdownSignals.h"
+#include "app/SingleInstance.h"
+#include "mainwindow/TMainForm.h"
+#include "platform/Application.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "platform/ProgramPaths.h"
+#include "platform/SystemFormats.h"
+
+using namespace quorvel;
+
+namespace {
+
+// Without any display the program still starts, on a virtual one, and says so.
+bool hasDisplay() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    return 0;
+    // Typing into other windows needs X11, so a Wayland session runs us through XWayland.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    if (!hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    SingleInstance instance;
+    const SingleInstance::Result lock = instance.acquire();
+
+    Application app(argc, argv);
+    Application::setApplicationDisplayName(QStringLiteral("Quorvell"));
+    Application::setApplicationName(QStringLiteral("Quorvel"));
+    QtDialogs dialogs;
+    Application::setErrorReporter(&dialogs);
+
+    if (lock == SingleInstance::Result::AlreadyRunning) {
+        dialogs.showMessage(QStringLiteral("Another copy of Quorvel is already running."));
+        return 0;
+    }
+
+    SystemClock clock;
+    FormatSettings formats = systemFormatSettings();
+    MainFormSeams seams;
+    seams.dialogs = &dialogs;
+    seams.clock = &clock;
+    seams.formats = &formats;
+    seams.paths = ProgramPaths::ofRunningProgram();
+
+    auto form = std::make_unique<TMainForm>(seams);
+    ShutdownSignals shutdownSignals(form.get());
+    if (form->AlwaysOnTop->isChecked()) {
+        form->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    }
+    form->show();
+    const int rc = Application::exec();
+    form->FormDestroy();
+    form.reset();
+    return rc;
 }

@@ -6,8 +6,6 @@
 
 namespace quorvel {
 
-const std::string kItemSeparator = std::string(41, '-') + '\x03';
-
 std::string writeMainData(const GroupTable& groups, const ItemList& items,
                           const FormatSettings& fs, int currentYear) {
     LineWriter w;

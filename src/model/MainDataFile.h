@@ -12,7 +12,7 @@
 namespace quorvel {
 
 // 41 hyphens and the control character 03 close the header and every Item.
-extern const std::string kItemSeparator;
+inline const std::string kItemSeparator = std::string(41, '-') + '\x03';
 
 // The whole file as bytes.  Raises ConvertError when a LastDone does not parse.
 std::string writeMainData(const GroupTable& groups, const ItemList& items,

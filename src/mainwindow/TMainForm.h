@@ -1,0 +1,230 @@
+// The main window.  One class, as the rest of the program treats it; its handlers are
+// spread over one source file per concern (startup, itemlist, itemcommands, groups,
+// typing, browser, exchange, download, layout).
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "mainwindow/Controls.h"
+#include "mainwindow/SortedListBox.h"
+#include "model/DateTime.h"
+#include "model/Model.h"
+#include "platform/ProgramPaths.h"
+
+namespace quorvel {
+
+class Clock;
+class Dialogs;
+class IniFile;
+
+// Everything the window reaches outside itself, injected so tests can replace it.
+struct MainFormSeams {
+    Dialogs* dialogs = nullptr;
+    Clock* clock = nullptr;
+    FormatSettings* formats = nullptr;
+    ProgramPaths paths;
+};
+
+class TMainForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit TMainForm(const MainFormSeams& seams, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // ---- start-up and shutdown (startup.cpp)
+    void FormCreate();
+    void FormDestroy();
+    void AlwaysOnTopClick();
+    void AdAdCounted() { ++AdCount; }
+    bool destroyed() const { return destroyed_; }
+
+    // ---- model operations (itemlist.cpp)
+    int FindItem(int row);
+    void DeleteItem(int row);
+    void CreateNewItem(const QString& site, const QString& proposedName);
+    int FindGroup(const QString& name) const;
+    void CreateNewGroup(const QString& name);
+
+    // ---- main data file (startup.cpp)
+    void SaveData(bool backup);
+    void LoadMainData();
+    void MenuSaveDataClick();
+
+    // ---- due rules and display (itemlist.cpp)
+    bool CheckDone(const std::string& lastDone, int repeatDays) const;
+    bool CheckDateTime(const std::string& text) const;
+    void SelectOneItem(int row);
+    void NextButClick();
+    void MenuUpdateClick();
+    void EntriesDrawItem(int row, QPainter& canvas, const QRect& rect, bool selected);
+    void Timer1Timer();
+
+    // ---- item commands and editing (itemcommands.cpp)
+    void EntriesClick();
+    void UrlChange();
+    void LastChange();
+    void FreqChange();
+    void NumEntriesChange();
+    void CommentsChange();
+    void NewButClick();
+    void DelButClick();
+    void DoneButClick();
+    void DoneButMouseDown(Qt::MouseButton button);
+    void MenuMarkUnDoneClick();
+    void MenuRenameItemClick();
+    void MenuFindItemClick();
+    void GotoButClick();
+    void EntriesDblClick() { GotoButClick(); }
+
+    // ---- layout (layout.cpp)
+    void FormResize();
+
+    // ---- model and state, reached directly as the rest of the program does
+    ItemList Items;
+    GroupTable Groups;
+    std::array<QAction*, GroupTable::kCapacity> GroupMenuItems{};
+    Rec* CurrentItem = nullptr;
+    bool Loading = false;
+    bool RowPaintEnabled = false;
+    QString LastSearch;
+    int DueCount = 0;
+    std::int32_t AdCount = 0;
+
+    // ---- controls (design names)
+    QTabWidget* Page;
+    QWidget* EntriesTab;
+    QWidget* OptionsTab;
+    QWidget* VarTab;
+    QWidget* DownLoadTab;
+    QWidget* Ad;  // the banner's place below the tabs
+
+    QLabel* Label8;  // "Groups:"
+    QComboBox* GroupList;
+    QLabel* Label1;  // "Items:"
+    SortedListBox* Entries;
+    QLabel* Label4;  // "Web site:"
+    QLineEdit* Url;
+    QLabel* Label7;  // "Last completed:"
+    QLineEdit* Last;
+    QLabel* Label9;  // "Entries:"
+    QLineEdit* NumEntries;
+    QLabel* Label6;  // "Repeat: (Days)"
+    SpinEdit* Freq;
+    PressButton* Keyfill;
+    QLabel* Label5;  // "Rules && Comments:"
+    QPlainTextEdit* Comments;
+    QPushButton* NewBut;
+    QPushButton* DelBut;
+    PressButton* GotoBut;
+    PressButton* DoneBut;
+    QPushButton* NextBut;
+    QPushButton* HelpBut;
+
+    QMenu* PopupMenu1;
+    QMenu* MenuGroups;
+    QAction* MenuGroupSelect;  // "Remove"
+    QAction* NewItem1;
+    QAction* MenuDeleteItem;
+    QAction* MenuRenameItem;
+    QAction* MenuGotoURL;
+    QAction* MenuMarkasDone;
+    QAction* MenuMarkUnDone;
+    QAction* MenuUpdate;
+    QAction* MenuFindItem;
+    QAction* MenuNextUndone;
+    QAction* MenuSaveData;
+    QAction* MenuCancel;
+
+    QGroupBox* GeneralBox;
+    QCheckBox* TipOfTheDay;
+    QCheckBox* AutoSave;
+    QCheckBox* AutoCheck;
+    QCheckBox* SlowDownType;
+    QCheckBox* AlwaysOnTop;
+    QGroupBox* DownloadBox;
+    QCheckBox* CheckForFiles;
+    QCheckBox* NewOnly;
+    QGroupBox* BrowserBox;
+    QLineEdit* Browser;
+    QPushButton* FindButton;
+
+    QLabel* Label12;  // "Variables:"
+    SortedListBox* Variables;
+    QPlainTextEdit* VarHelp;
+    QLabel* Label10;  // "Variable Name:"
+    QLineEdit* VarName;
+    QLabel* Label11;  // "Value:"
+    QLineEdit* VarValue;
+    QPushButton* VarNewButton;
+    QPushButton* VarDelButton;
+
+    QLabel* Label13;  // "Availlable Files:"
+    SortedListBox* FileList;
+    QPushButton* CheckButton;
+    QLabel* Label14;  // "Description:"
+    QPlainTextEdit* Description;
+    QPushButton* DownloadBut;
+    QPlainTextEdit* DownloadHelp;
+
+    QTimer* Timer1;
+    QTimer* FindTarget;
+    QTimer* TypeDelay;
+
+    // Glyph holders: normal and disabled images of the row and Type button glyphs.
+    QIcon CheckedGlyph, CheckGrnGlyph, KeyGrnGlyph, KeyboardGlyph;
+
+    // Seams.
+    Dialogs& dialogs;
+    Clock& clock;
+    FormatSettings& formats;
+    const ProgramPaths paths;
+
+    // Helpers named after what they do.
+    Rec& itemAtRow(int row) { return Items.at(static_cast<std::size_t>(FindItem(row))); }
+    QString shownGroupName() const { return GroupList->currentText(); }
+    int currentYear() const;
+    std::string nowText() const;  // date-time text of now
+    void setLabelCounts(int due);
+    void repaintEntries();
+    void focusEntries();
+    void addGroupMenuItem(int position);
+    QString shutdownSaveNote() const { return damagedDataNote_; }
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void buildEntriesTab();
+    void buildOptionsTab();
+    void buildVariablesTab();
+    void buildDownloadTab();
+    void buildPopupMenu();
+    void connectItemControls();
+    void readSettings(const IniFile& ini);
+    void writeSettings();
+    void keepDamagedDataFile();
+    void restoreBackupAfterFailedSave();
+
+    bool destroyed_ = false;
+    bool dataFileDamaged_ = false;   // the loaded file did not read cleanly
+    bool damagedFileKept_ = false;   // ... and has been kept under another name
+    QString damagedDataNote_;
+    bool inResize_ = false;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include "model/DateTime.h"
+#include "model/MainDataFile.h"
+
+using namespace quorvel;
+
+namespace {
+
+const std::string S = kItemSeparator + "\r\n";
+
+FormatSettings dmy() {
+    FormatSettings fs;
+    fs.shortDateFormat = "dd/mm/yyyy";
+    fs.shortTimeFormat = "hh:nn";
+    return fs;
+}
+
+MainDataLoad read(const std::string& bytes, FormatSettings& fs, std::vector<std::string>* bad = nullptr) {
+    MainDataReadContext ctx;
+    ctx.fs = &fs;
+    ctx.currentYear = 2026;
+    ctx.now = encodeDayNumber({2026, 12, 9, 8, 30});
+    ctx.onBadItem = [bad](const std::string& n) {
+        if (bad) bad->push_back(n);
+    };
+    return readMainData(bytes, ctx);
+}
+
+}  // namespace
+
+TEST(MainDataFile, EmptyModelIsThreeLines) {
+    FormatSettings fs = dmy();
+    EXPECT_EQ(writeMainData(GroupTable{}, ItemList{}, fs, 2026),
+              "NumGroups: 0\r\nNumber of items: 0\r\n" + S);
+}
+
+TEST(MainDataFile, WritesTheLayoutAndReadsItBackWhole) {
+    FormatSettings fs = dmy();
+    GroupTable groups;
+    groups.add("Cars", 1);
+    groups.add("Toys", 3);
+    ItemList items;
+    auto a = std::make_unique<Rec>();
+    a->Name = std::string(300, 'n');
+    a->Site = "http://example.com/" + std::string(400, 's');
+    a->Groups = ",1,3,";
+    a->Keys = std::string(10000, 'k') + "{tab}";
+    a->LastDone = "05/03/2001 14:07";
+    a->RepeatDays = 7;
+    a->EntryCount = 12;
+    a->Comments = "\r\nline two\r\n\r\nline four";
+    items.append(std::move(a));
+    auto b = std::make_unique<Rec>();
+    b->Name = "Empty";
+    b->LastDone = "01/01/2000 00:00";
+    b->RepeatDays = 5;
+    items.append(std::move(b));
+
+    const std::string bytes = writeMainData(groups, items, fs, 2026);
+    EXPECT_NE(bytes.find("NumGroups: 2\r\nGroupName1=Cars\r\nGroupNumber1=1\r\nGroupName2=Toys\r\n"
+                         "GroupNumber2=3\r\nNumber of items: 2\r\n" + S + "Item: 1\r\n"),
+              std::string::npos);
+    EXPECT_NE(bytes.find("Last1: 36955.588\r\nFreq: 7,12\r\n\r\nline two\r\n\r\nline four\r\n" + S),
+              std::string::npos);
+    EXPECT_NE(bytes.find("Item: 2\r\nName: Empty\r\nGroup: \r\nSite: \r\nKeys: \r\nLast1: 36526\r\n"
+                         "Freq: 5,0\r\n\r\n" + S),
+              std::string::npos);
+
+    FormatSettings fs2 = dmy();
+    const MainDataLoad load = read(bytes, fs2);
+    ASSERT_TRUE(load.clean());
+    ASSERT_EQ(load.groups.size(), 2u);
+    EXPECT_EQ(load.groups[1].GroupName, "Toys");
+    EXPECT_EQ(load.groups[1].GroupNumber, 3);
+    ASSERT_EQ(load.items.size(), 2u);
+    const Rec& r = *load.items[0];
+    EXPECT_EQ(r.Name, std::string(300, 'n'));
+    EXPECT_EQ(r.Site.size(), 419u);
+    EXPECT_EQ(r.Groups, ",1,3,");
+    EXPECT_EQ(r.Keys.size(), 10005u);
+    EXPECT_EQ(r.LastDone, "05/03/2001 14:06");  // stored to 1/1000 of a day
+    EXPECT_EQ(r.RepeatDays, 7);
+    EXPECT_EQ(r.EntryCount, 12);
+    EXPECT_EQ(r.Comments, "\r\nline two\r\n\r\nline four");
+    EXPECT_EQ(load.items[1]->Comments, "");
+    EXPECT_EQ(load.items[1]->Keys, "");
+    // A round trip is byte for byte once the time has been rounded.
+    ItemList again;
+    for (const auto& rec : load.items) again.append(std::make_unique<Rec>(*rec));
+    const std::string twice = writeMainData(groups, again, fs2, 2026);
+    EXPECT_EQ(writeMainData(groups, again, fs2, 2026), twice);
+}
+
+TEST(MainDataFile, DecimalSeparatorSwitchesBothWays) {
+    const std::string comma = "NumGroups: 0\r\nNumber of items: 1\r\n" + S +
+                              "Item: 1\r\nName: A\r\nGroup: \r\nSite: \r\nKeys: \r\n"
+                              "Last1: 36526,5\r\nFreq: 5,0\r\n\r\n" + S;
+    FormatSettings point = dmy();
+    const MainDataLoad a = read(comma, point);
+    EXPECT_EQ(point.decimalSeparator, ',');
+    ASSERT_EQ(a.items.size(), 1u);
+    EXPECT_EQ(a.items[0]->LastDone, "01/01/2000 12:00");
+    ItemList l;
+    l.append(std::make_unique<Rec>(*a.items[0]));
+    EXPECT_NE(writeMainData(GroupTable{}, l, point, 2026).find("Last1: 36526,5\r\n"), std::string::npos);
+
+    std::string pointFile = comma;
+    pointFile.replace(pointFile.find("36526,5"), 7, "36526.5");
+    FormatSettings commaFs = dmy();
+    commaFs.decimalSeparator = ',';
+    const MainDataLoad b = read(pointFile, commaFs);
+    EXPECT_EQ(commaFs.decimalSeparator, '.');
+    EXPECT_EQ(b.items.size(), 1u);
+}
+
+TEST(MainDataFile, OlderLayoutsLoad) {
+    const std::string old = "Number of items: 2\r\n" + S +
+                            "Item: 1\r\nName: Old\r\nDesc: a description\r\nSite: http://x\r\n"
+                            "Date: 05/03/2001 10:00\r\nFreq: 9\r\nmore\r\n" + S +
+                            "Item: 2\r\nName: Bad date\r\nDesc: d\r\nSite: \r\nKeys: k\r\n"
+                            "Date: not a date\r\nFreq: 3,4\r\n" + S;
+    FormatSettings fs = dmy();
+    const MainDataLoad load = read(old, fs);
+    ASSERT_EQ(load.items.size(), 2u);
+    EXPECT_TRUE(load.groups.empty());
+    const Rec& r = *load.items[0];
+    EXPECT_EQ(r.Groups, "");
+    EXPECT_EQ(r.Comments, "a description\r\n\r\nmore");
+    EXPECT_EQ(r.LastDone, "05/03/2001 10:00");
+    EXPECT_EQ(r.RepeatDays, 9);
+    EXPECT_EQ(r.EntryCount, 0);
+    EXPECT_EQ(load.items[1]->LastDone, "09/12/2026 08:30");  // now
+    EXPECT_EQ(load.items[1]->Keys, "k");
+    EXPECT_EQ(load.items[1]->EntryCount, 4);
+}
+
+TEST(MainDataFile, BadItemIsReportedAndSkippedAndTheRestLoads) {
+    const std::string f = "NumGroups: 0\r\nNumber of items: 3\r\n" + S +
+                          "Item: 1\r\nName: First\r\nGroup: \r\nSite: \r\nKeys: \r\n"
+                          "Last1: 36526\r\nFreq: 5,0\r\n\r\n" + S +
+                          "Item: 2\r\nName: Broken\r\nGroup: \r\nSite: \r\nKeys: \r\n"
+                          "Last1: abc\r\nFreq: 5,0\r\ncomment\r\n" + S +
+                          "Item: 3\r\nName: Third\r\nGroup: \r\nSite: \r\nKeys: \r\n"
+                          "Last1: 36526\r\nFreq: 5,0\r\n\r\n" + S;
+    FormatSettings fs = dmy();
+    std::vector<std::string> bad;
+    const MainDataLoad load = read(f, fs, &bad);
+    ASSERT_EQ(load.items.size(), 2u);
+    EXPECT_EQ(load.items[1]->Name, "Third");
+    EXPECT_EQ(bad, std::vector<std::string>{"Broken"});
+    EXPECT_FALSE(load.clean());
+}
+
+TEST(MainDataFile, CountsThatLeaveLinesUnreadOrTooManyGroupsAreNotClean) {
+    std::string f = "NumGroups: 52\r\n";
+    for (int k = 1; k <= 52; ++k)
+        f += "GroupName" + std::to_string(k) + "=g" + std::to_string(k) + "\r\nGroupNumber" +
+             std::to_string(k) + "=" + std::to_string(k) + "\r\n";
+    f += "Number of items: 0\r\n" + S + "Item: 1\r\nName: Hidden\r\n";
+    FormatSettings fs = dmy();
+    const MainDataLoad load = read(f, fs);
+    EXPECT_EQ(load.groups.size(), 50u);
+    EXPECT_EQ(load.groupsNotLoaded, (std::vector<std::string>{"g51", "g52"}));
+    EXPECT_TRUE(load.linesLeftUnread);
+    EXPECT_TRUE(load.items.empty());
+}
+
+TEST(MainDataFile, Windows1252LinesLoadAsUtf8) {
+    const std::string f = "NumGroups: 0\r\nNumber of items: 1\r\n" + S +
+                          "Item: 1\r\nName: Z\xFCrich\r\nGroup: \r\nSite: \r\nKeys: \r\n"
+                          "Last1: 36526\r\nFreq: 5,0\r\n\r\n" + S;
+    FormatSettings fs = dmy();
+    const MainDataLoad load = read(f, fs);
+    ASSERT_EQ(load.items.size(), 1u);
+    EXPECT_EQ(load.items[0]->Name, "Z\xC3\xBCrich");
+}

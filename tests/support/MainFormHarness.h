@@ -1,0 +1,54 @@
+// Builds the real main window headless in a temporary program folder, with scripted
+// dialogs, a fixed clock and fixed formats.
+#pragma once
+
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+
+#include "ScriptedDialogs.h"
+#include "mainwindow/TMainForm.h"
+#include "platform/Clock.h"
+
+namespace quorvel::test {
+
+class FixedClock : public Clock {
+public:
+    double value = 0;
+    double now() const override { return value; }
+};
+
+// 10 March 2001 at 12:00 unless a test sets another moment.
+double dayNumber(int y, int m, int d, int h = 0, int mi = 0);
+
+class MainFormHarness {
+public:
+    MainFormHarness();
+    ~MainFormHarness();
+
+    // Files of the program folder.
+    QString path(const QString& name) const;
+    void writeFile(const QString& name, const std::string& bytes) const;
+    std::string readFile(const QString& name) const;
+    bool exists(const QString& name) const;
+
+    // Builds the window (its start-up runs now; script the start-up boxes before).
+    TMainForm& start();
+    // Runs the shutdown and destroys the window.
+    void stop();
+    TMainForm& form() { return *form_; }
+
+    ScriptedDialogs dialogs;
+    FixedClock clock;
+    FormatSettings formats;
+    QTemporaryDir dir;
+
+private:
+    std::unique_ptr<TMainForm> form_;
+};
+
+// Makes Items without going through dialogs: name, LastDone, RepeatDays.
+void addItem(TMainForm& f, const std::string& name, const std::string& lastDone, int repeat = 5,
+             const std::string& groups = {});
+
+}  // namespace quorvel::test
