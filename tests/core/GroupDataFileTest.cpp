@@ -213,6 +213,22 @@ TEST(GroupDataFile, BadNumbersRaiseTheStandardTexts) {
     expectConvertError([&] { r.readBlockRest(fs); }, "'7x' is not a valid integer value");
 }
 
+TEST(GroupDataFile, DayNumbersBeyondTheYear9999AreRefused) {
+    // Their date-time text would not read back, and every later save would fail on it.
+    for (const std::string v : {"1e300", "2958466", "-693594"}) {
+        GroupFileReader r(handMade({"Name=G", "Number=0", "Name=A", "Url=u", "Last=" + v}));
+        FormatSettings fs;
+        r.blockName();
+        expectConvertError([&] { r.readBlockRest(fs); },
+                           "'" + v + "' is not a valid date and time");
+    }
+    GroupFileReader r(handMade({"Name=G", "Number=0", "Name=A", "Url=u", "Last=2958465.999",
+                                "Freq=1", "Num=1", "Keys=", "Com="}));
+    FormatSettings fs;
+    r.blockName();
+    EXPECT_EQ(r.readBlockRest(fs).LastDone, "31/12/9999 23:58");
+}
+
 TEST(GroupDataFile, SkipBlockStopsAtTheMarkerOrTheEnd) {
     const Rec a = item("A"), b = item("B");
     GroupFileReader r(save({&a, &b}));

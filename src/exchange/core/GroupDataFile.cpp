@@ -1,5 +1,7 @@
 #include "exchange/core/GroupDataFile.h"
 
+#include <cmath>
+
 #include "BuildConfig.h"
 #include "model/Errors.h"
 #include "model/Numbers.h"
@@ -32,6 +34,16 @@ void scrambled(LineWriter& w, std::string_view key, std::string_view value) {
     std::string text(key);
     text += storable(value);
     w.line(Crypt(text));
+}
+
+// A day number outside the years 1 to 9999 gives date-time text that no save reads back,
+// so one such Item from a downloaded file would stop every later save of the data file.
+double dayNumberOf(const std::string& text, char decimalSeparator) {
+    const double v = toFloat(text, decimalSeparator);
+    if (!(std::fabs(v) < 3.0e6)) throw ConvertError::notDateTime(text);
+    const int year = decodeDayNumber(v).year;
+    if (year < 1 || year > 9999) throw ConvertError::notDateTime(text);
+    return v;
 }
 
 }  // namespace
@@ -93,7 +105,7 @@ Rec GroupFileReader::readBlockRest(FormatSettings& fs) {
     const std::string last = charMid(line(), 6, 255);
     // A file made under the other decimal separator switches the program over to it.
     if (last.find(fs.decimalSeparator) == std::string::npos) fs.switchDecimalSeparator();
-    r.LastDone = dateTimeText(toFloat(last, fs.decimalSeparator), fs);
+    r.LastDone = dateTimeText(dayNumberOf(last, fs.decimalSeparator), fs);
     r.RepeatDays = toInteger(charMid(line(), 6, 255));
     r.EntryCount = toInteger(charMid(line(), 5, 255));
     // Scripts and comments are kept whole; a shared script must arrive complete.
