@@ -5,6 +5,8 @@
 //
 //   g++ -std=c++20 -O2 -Wall -Wextra -fPIC resources/tools/draw_glyphs.cpp -o /tmp/draw_glyphs $(pkg-config --cflags --libs Qt6Gui) && /tmp/draw_glyphs resources
 //
+// It also refreshes the copies of the glyphs that the help page carries inside itself.
+//
 // Glyphs are drawn on a 16-unit grid: once at 16 x 16 and once at 32 x 32 ("name@2x.png",
 // which Qt picks on 2x screens). Shapes sit on whole or half pixels so that strokes stay
 // sharp; anti-aliasing is left on for the round and slanted parts only, where it helps.
@@ -12,12 +14,14 @@
 
 #include <QColor>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QRegularExpression>
 #include <QString>
 #include <QtMath>
 
@@ -60,6 +64,38 @@ QImage disabledOf(const QImage& source) {
 bool save(const QImage& image, const QString& path) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     if (!image.save(path, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+// The help page shows the row and button glyphs as pictures inside the page itself;
+// refresh those copies from the new drawings.
+bool refreshHelpPage(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return true;  // no page to refresh
+    QString page = QString::fromUtf8(file.readAll());
+    file.close();
+    const QRegularExpression picture(
+        QStringLiteral("(data-glyph=\"(\\w+)\" src=\"data:image/png;base64,)[^\"]*\""));
+    QString updated;
+    qsizetype from = 0;
+    for (auto it = picture.globalMatch(page); it.hasNext();) {
+        const auto m = it.next();
+        QFile png(QFileInfo(path).absolutePath() + "/glyphs/" + m.captured(2) + "@2x.png");
+        if (!png.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "no glyph %s for the help page\n", qPrintable(m.captured(2)));
+            return false;
+        }
+        updated += page.mid(from, m.capturedStart() - from) + m.captured(1) +
+                   QString::fromLatin1(png.readAll().toBase64()) + '"';
+        from = m.capturedEnd();
+    }
+    updated += page.mid(from);
+    if (updated == page) return true;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(updated.toUtf8()) < 0) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
     }
@@ -568,5 +604,6 @@ int main(int argc, char** argv) {
         const QString dir = QStringLiteral("%1/icons/hicolor/%2x%2/apps").arg(root).arg(px);
         ok &= save(render(drawIcon, px), dir + "/quorvel.png");
     }
+    ok &= refreshHelpPage(root + "/quorvel.html");
     return ok ? 0 : 1;
 }

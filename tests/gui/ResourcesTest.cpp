@@ -128,17 +128,30 @@ TEST_F(ResourcesTest, TheHelpPageIsWellFormedAndSelfContained) {
     QXmlStreamReader xml(page);
     QSet<QString> ids;
     QStringList links;
-    int elements = 0;
+    int elements = 0, pictures = 0;
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement) continue;
         ++elements;
         const QString tag = xml.name().toString();
         EXPECT_NE(tag, "script");
         EXPECT_NE(tag, "link");
-        EXPECT_NE(tag, "img");
         EXPECT_NE(tag, "iframe");
         const auto attributes = xml.attributes();
-        EXPECT_FALSE(attributes.hasAttribute("src")) << tag.toStdString();
+        if (tag == "img") {
+            // Pictures are carried inside the page: the glyphs themselves, kept up to date.
+            const QString src = attributes.value("src").toString();
+            const QString prefix = "data:image/png;base64,";
+            ASSERT_TRUE(src.startsWith(prefix)) << "picture not embedded";
+            const QString glyph = attributes.value("data-glyph").toString();
+            const QImage shown = QImage::fromData(QByteArray::fromBase64(src.mid(prefix.size()).toLatin1()));
+            const QImage artwork(QStringLiteral(":/glyphs/%1@2x.png").arg(glyph));
+            ASSERT_FALSE(artwork.isNull()) << glyph.toStdString();
+            EXPECT_EQ(argb(shown), argb(artwork))
+                << glyph.toStdString() << " differs from the glyph; copy the new drawing in";
+            ++pictures;
+        } else {
+            EXPECT_FALSE(attributes.hasAttribute("src")) << tag.toStdString();
+        }
         if (attributes.hasAttribute("id")) {
             const QString id = attributes.value("id").toString();
             EXPECT_FALSE(ids.contains(id)) << "id used twice: " << id.toStdString();
@@ -149,6 +162,7 @@ TEST_F(ResourcesTest, TheHelpPageIsWellFormedAndSelfContained) {
     ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString() << " at line "
                                  << xml.lineNumber();
     EXPECT_GT(elements, 100);
+    EXPECT_EQ(pictures, 4);
     for (const QString& link : links) {
         // Only links within the page: it is opened from disk, perhaps without a network.
         ASSERT_TRUE(link.startsWith('#')) << link.toStdString();
