@@ -94,14 +94,6 @@ TEST(InternetShortcut, AddressIsCutTo250CharactersAndWindowsTextIsRead) {
               "http://caf\xC3\xA9/");
 }
 
-TEST(InternetShortcut, FileReadingFailuresGiveNoAddress) {
-    TempDir dir;
-    const std::string path = dir.write("a.url", "[InternetShortcut]\r\nURL=http://f/\r\n");
-    EXPECT_EQ(readInternetShortcut(path), "http://f/");
-    EXPECT_FALSE(readInternetShortcut(path + ".missing"));
-    EXPECT_FALSE(readInternetShortcut(fs::temp_directory_path().string()));  // a folder
-}
-
 TEST(LinkLines, Utf16AndUtf8WithOrWithoutTitle) {
     auto moz = parseLinkLines(utf16le(u"http://a.example/p\nCaf\u00e9 \U0001F600 offers"));
     ASSERT_TRUE(moz);
@@ -137,11 +129,6 @@ TEST(UriListTest, SplitsFilesFromAddressesAndDecodesPaths) {
               (std::vector<std::string>{"http://x.example/a%20b", "https://y.example/"}));
 }
 
-TEST(UriListTest, AnotherMachinesFileIsNotALocalPath) {
-    EXPECT_EQ(parseUriList("file://server/share/a.url\r\n").filePaths,
-              std::vector<std::string>{"//server/share/a.url"});
-}
-
 TEST(DescriptorTitle, FirstFileNameLessItsEnding) {
     std::string block(76 + 260, '\0');
     block[0] = 1;
@@ -172,21 +159,6 @@ TEST(FetchURL, BrowserLinkGivesAddressAndWholeTitle) {
     EXPECT_EQ(fetchURLDropData(x11).title, "Netscape title");
 }
 
-TEST(FetchURL, AddressOnlyTakesTheAddressAsTitle) {
-    FakeFormats link;
-    link.set(dropformat::kMozUrl, utf16le(u"http://a.example/"));
-    EXPECT_EQ(fetchURLDropData(link).title, "http://a.example/");
-
-    FakeFormats uris;
-    uris.set(dropformat::kUriList, "http://b.example/\r\n");
-    EXPECT_EQ(fetchURLDropData(uris).title, "http://b.example/");
-
-    FakeFormats text;
-    text.set(dropformat::kPlainText, std::string("some text\0junk", 14));
-    EXPECT_EQ(fetchURLDropData(text).url, "some text");
-    EXPECT_EQ(fetchURLDropData(text).title, "some text");
-}
-
 TEST(FetchURL, RealDescriptorNameLosesItsEnding) {
     std::string block(76 + 260, '\0');
     block.replace(76, 13, "Car offer.url");
@@ -210,26 +182,6 @@ TEST(FetchURL, ShortcutFileFromAFileManager) {
     EXPECT_EQ(data.url, "http://s.example/");
     EXPECT_EQ(data.title, "Shortcut to Sweepstakes");
     EXPECT_EQ(proposedItemName(data.title), "Sweepstakes");
-}
-
-TEST(FetchURL, OtherFilesGiveNothing) {
-    TempDir dir;
-    dir.write("notes.txt", "[InternetShortcut]\r\nURL=http://s/\r\n");
-    dir.write("broken.URL", "plain text\r\n");
-    for (const char* name : {"notes.txt", "broken.URL", "missing.url"}) {
-        FakeFormats files;
-        files.set(dropformat::kUriList, dir.fileUri(name) + "\r\n");
-        const URLDropData data = fetchURLDropData(files);
-        EXPECT_FALSE(data.found) << name;
-        EXPECT_EQ(data.url, "") << name;
-        EXPECT_EQ(proposedItemName(data.title), "") << name;
-    }
-}
-
-TEST(FetchURL, FormatsWithoutLinkDataAreNotValid) {
-    FakeFormats image;
-    image.set("image/png", "x").set(dropformat::kFileGroupDescriptor, std::string(400, '\0'));
-    EXPECT_FALSE(hasURLFormats(image));
 }
 
 TEST(ProposedName, ShortcutPrefixIsTakenOffInExactCase) {

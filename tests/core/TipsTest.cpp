@@ -97,14 +97,6 @@ TEST(ChooseNextTip, After101UnluckyPicksTakesTheFirstUnshown) {
     EXPECT_EQ(list.ChooseNextTip(alwaysFirst).Tip, "c");
 }
 
-TEST(ChooseNextTip, RandomPicksNeverRepeatAndCoverAll) {
-    TTipList list = programTips();
-    std::set<std::string> seen;
-    for (std::size_t i = 0; i < list.TipCount(); ++i)
-        EXPECT_TRUE(seen.insert(list.ChooseNextTip(programRandom).Tip).second);
-    EXPECT_EQ(seen.size(), 20u);
-}
-
 TEST(TipApology, ChosenByTheFailuresFirstLetter) {
     EXPECT_EQ(tipApologyText("All tips have been shown already"),
               "all available tips have been shown.");
