@@ -51,7 +51,16 @@ void ShutdownSignals::onSignal() {
         QApplication::processEvents();
         if (QApplication::activeModalWidget() == modal) break;
     }
+    if (!mainWindow_) {
+        pending_ = true;
+        return;
+    }
     QTimer::singleShot(0, mainWindow_, [w = mainWindow_] { w->close(); });
+}
+
+void ShutdownSignals::setMainWindow(QWidget* mainWindow) {
+    mainWindow_ = mainWindow;
+    if (pending_) QTimer::singleShot(0, mainWindow_, [w = mainWindow_] { w->close(); });
 }
 
 }  // namespace quorvel

@@ -11,12 +11,15 @@ namespace quorvel {
 class ShutdownSignals : public QObject {
     Q_OBJECT
 public:
-    explicit ShutdownSignals(QWidget* mainWindow);
+    explicit ShutdownSignals(QWidget* mainWindow = nullptr);
+    // A signal that came before the window existed closes it as soon as it is set.
+    void setMainWindow(QWidget* mainWindow);
     ~ShutdownSignals() override;
 
 private:
     void onSignal();
     QWidget* mainWindow_;
+    bool pending_ = false;
 };
 
 }  // namespace quorvel

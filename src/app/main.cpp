@@ -1,6 +1,6 @@
 // Program entry: one copy per user, the application title, the main window, the message
 // loop; the shutdown saves run when the main window is destroyed.
-#include <QProcessEnvironment>
+#include <QIcon>
 #include <memory>
 
 #include "app/ShutdownSignals.h"
@@ -26,6 +26,7 @@ bool hasDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    Q_INIT_RESOURCE(resources);  // the images live in a static library
     // Typing into other windows needs X11, so a Wayland session runs us through XWayland.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -37,6 +38,7 @@ int main(int argc, char** argv) {
     Application app(argc, argv);
     Application::setApplicationDisplayName(QStringLiteral("Quorvell"));
     Application::setApplicationName(QStringLiteral("Quorvel"));
+    Application::setWindowIcon(QIcon(QStringLiteral(":/icons/quorvel.png")));
     QtDialogs dialogs;
     Application::setErrorReporter(&dialogs);
 
@@ -53,8 +55,9 @@ int main(int argc, char** argv) {
     seams.formats = &formats;
     seams.paths = ProgramPaths::ofRunningProgram();
 
+    ShutdownSignals shutdownSignals;
     auto form = std::make_unique<TMainForm>(seams);
-    ShutdownSignals shutdownSignals(form.get());
+    shutdownSignals.setMainWindow(form.get());
     if (form->AlwaysOnTop->isChecked()) {
         form->setWindowFlag(Qt::WindowStaysOnTopHint, true);
     }
