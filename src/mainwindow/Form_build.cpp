@@ -37,7 +37,8 @@ TMainForm::TMainForm(const MainFormSeams& seams, QWidget* parent)
       dialogs(*seams.dialogs),
       clock(*seams.clock),
       formats(*seams.formats),
-      paths(seams.paths) {
+      paths(seams.paths),
+      seams(seams) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);

@@ -7,6 +7,7 @@
 
 #include "BuildConfig.h"
 #include "app/core/IniFile.h"
+#include "typing/core/KeyfillEngine.h"
 #include "mainwindow/TMainForm.h"
 #include "model/Errors.h"
 #include "model/MainDataFile.h"

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,16 @@ namespace quorvel {
 class Clock;
 class Dialogs;
 class IniFile;
+class Keyboard;
+class ActiveWindow;
+class KeyfillEngine;
+class Shell;
+class BrowserConversation;
+class TKeyfillForm;
+class TAdImage;
+class TTipOfTheDay;
+class TDropURLTarget;
+class TDropTarget;
 
 // Everything the window reaches outside itself, injected so tests can replace it.
 struct MainFormSeams {
@@ -35,6 +46,14 @@ struct MainFormSeams {
     Clock* clock = nullptr;
     FormatSettings* formats = nullptr;
     ProgramPaths paths;
+    Keyboard* keyboard = nullptr;          // typing into other windows
+    ActiveWindow* activeWindow = nullptr;  // the foreground window
+    Shell* shell = nullptr;                // opening addresses and files, the browser check
+    BrowserConversation* browser = nullptr;  // driving a named browser
+    QString downloadHost;                  // the download server (IPv4 address)
+    quint16 downloadPort = 80;
+    int downloadTimeoutMs = 30000;         // a request that receives nothing this long fails
+    QString advertLibrary;                 // full path of advert.so; empty: beside the program
 };
 
 class TMainForm : public QWidget {
@@ -87,6 +106,63 @@ public:
     void MenuFindItemClick();
     void GotoButClick();
     void EntriesDblClick() { GotoButClick(); }
+
+    // ---- groups (groups.cpp)
+    void GroupListChange();
+    void MenuAddNewGroupClick();
+    void MenuRenameGroupClick();
+    void MenuDeleteGroupClick();
+    void MenuGroupSelectClick(QAction* entry);
+
+    // ---- variables (typing/Form_variables.cpp)
+    bool InVars(const QString& bracedName) const;
+    QString variableValue(const QString& bracedName) const;
+    void LoadVariables();
+    void SaveVariables();
+    void VariablesClick();
+    void VarNameChange();
+    void VarValueChange();
+    void VarNewButtonClick();
+    void VarDelButtonClick();
+    void refillEditorVariables();
+
+    // ---- typing (typing/Form_typing.cpp)
+    void KeyfillClick();
+    void KeyfillMouseDown(Qt::MouseButton button);
+    void SendKey(char32_t character);
+    void SendVariable(const std::string& bracedName);
+    void SimulateKeyDown(int vk);
+    void SimulateKeyUp(int vk);
+    void SimulateKeystroke(int vk, int scanCode);
+    void TypeDelayTimer();
+    void FindTargetTimer();
+    void setKeyfillGlyph(const Rec* item);
+
+    // ---- browser and help (browser/Form_browser.cpp)
+    void GotoUrl(const QString& url, bool newWindow);
+    void GotoButMouseDown(Qt::MouseButton button);
+    void FindButtonClick();
+    void HelpButClick();
+    void BrowserCheck();
+
+    // ---- group data files (exchange/Form_exchange.cpp)
+    bool Duplicate(const std::string& name);
+    void LoadDataFile(const QString& path);
+    void MenuSaveGroupClick();
+    void MenuLoadGroupClick();
+
+    // ---- download (exchange/Form_download.cpp)
+    bool RequestFile(const QString& name);
+    void ClientConnect();
+    void ClientRead();
+    void ClientDisconnect();
+    void ClientError();
+    void CheckButtonClick();
+    void FileListClick();
+    void DownloadButClick();
+
+    // ---- drop target (components)
+    void DropURLTargetDrop();
 
     // ---- layout (layout.cpp)
     void FormResize();
@@ -182,6 +258,33 @@ public:
     QTimer* FindTarget;
     QTimer* TypeDelay;
 
+    QMenu* PopupMenu2;  // of GroupList
+    QAction* MenuAddNewGroup;
+    QAction* MenuRenameGroup;
+    QAction* MenuDeleteGroup;
+    QAction* MenuSaveGroup;
+    QAction* MenuLoadGroup;
+    QAction* MenuGroupCancel;
+
+    // Variables: the table of "{name}=value" lines, in file order.
+    std::vector<std::string> VarTable;
+    // Typing.
+    unsigned long TargetWindow = 0;  // last foreground window other than this one
+    std::unique_ptr<KeyfillEngine> Typist;
+    bool typingRun_ = false;
+    bool noDisplayExplained_ = false;
+    TKeyfillForm* KeyfillForm = nullptr;
+    // Download.
+    class QTcpSocket* Client = nullptr;
+    QString RequestedFile;
+    bool Transferring = false;
+    bool TransferFailed = false;
+    std::vector<std::string> ListLines;
+    // Components.
+    TAdImage* AdImage = nullptr;
+    TTipOfTheDay* TipOfTheDay1 = nullptr;
+    TDropURLTarget* DropURLTarget = nullptr;
+
     // Glyph holders: normal and disabled images of the row and Type button glyphs.
     QIcon CheckedGlyph, CheckGrnGlyph, KeyGrnGlyph, KeyboardGlyph;
 
@@ -190,6 +293,7 @@ public:
     Clock& clock;
     FormatSettings& formats;
     const ProgramPaths paths;
+    MainFormSeams seams;
 
     // Helpers named after what they do.
     Rec& itemAtRow(int row) { return Items.at(static_cast<std::size_t>(FindItem(row))); }
