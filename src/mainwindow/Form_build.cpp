@@ -4,6 +4,7 @@
 #include <QVBoxLayout>
 
 #include "mainwindow/TMainForm.h"
+#include "typing/core/KeyfillEngine.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 
