@@ -1,0 +1,41 @@
+// The keyboard layer on the X server: key events through XTest, characters translated
+// with the keyboard's current XKB map.  A character the layout lacks is typed through a
+// spare keycode lent to it for the moment and given back at the end of the run.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "typing/core/Keyboard.h"
+
+namespace quorvel {
+
+class XTestKeyboard : public Keyboard {
+public:
+    XTestKeyboard();  // $DISPLAY
+    explicit XTestKeyboard(const std::string& displayName);
+    ~XTestKeyboard() override;
+    XTestKeyboard(const XTestKeyboard&) = delete;
+    XTestKeyboard& operator=(const XTestKeyboard&) = delete;
+
+    bool available() const override;
+    void beginRun() override;
+    void endRun() override;
+    KeyScan scan(char32_t ch) override;
+    void keyDown(int key) override;
+    void keyUp(int key) override;
+    void prepare(const std::u32string& characters) override;
+
+    // For tests and benchmarks: keycodes free for lending, keycodes lent right now, and how
+    // many times a keycode has been remapped since construction.
+    std::size_t spareKeycodes() const;
+    std::size_t lentKeycodes() const;
+    std::size_t remapCount() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,183 @@
+// Types into a real Qt window on a private Xvfb, through the engine and the X layers, and
+// compares what arrived character by character.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "platform/x11/X11ActiveWindow.h"
+#include "platform/x11/XTestKeyboard.h"
+#include "support/XvfbServer.h"
+#include "typing/core/KeyfillEngine.h"
+
+namespace quorvel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProgram;
+using test::emptyKeycodes;
+using test::XvfbServer;
+
+std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string utf8(char32_t c) {
+    if (c < 0x80) return std::string(1, static_cast<char>(c));
+    if (c < 0x800)
+        return {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+    return {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+            static_cast<char>(0x80 | (c & 0x3F))};
+}
+
+class TypingE2E : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        server_ = new XvfbServer;
+        char tmpl[] = "/tmp/quorvel-typing-XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        if (!server_->ok()) return;
+        out_ = dir_ / "typed.txt";
+        target_ = new ChildProgram(QUORVEL_BINARY_DIR "/tests/type_target", {out_.string()},
+                                   server_->display());
+        window_ = target_->waitForWindow(20s);
+    }
+    static void TearDownTestSuite() {
+        delete target_;
+        delete server_;
+        std::filesystem::remove_all(dir_);
+        target_ = nullptr;
+        server_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_TRUE(server_->ok()) << server_->error();
+        ASSERT_NE(window_, 0u) << "type_target did not show its window";
+        keyboard_ = std::make_unique<XTestKeyboard>(server_->display());
+        active_ = std::make_unique<X11ActiveWindow>(server_->display());
+        ASSERT_TRUE(keyboard_->available());
+        ASSERT_TRUE(active_->available());
+    }
+
+    // Empties the target and waits until its file says so.
+    void clearTarget() {
+        const std::string ack = std::to_string(++clears_);
+        ASSERT_TRUE(target_->writeStdin("clear " + ack + "\n"));
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (readFile(out_.string() + ".ack") != ack &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(5ms);
+        ASSERT_EQ(readFile(out_.string() + ".ack"), ack);
+        ASSERT_EQ(readFile(out_), "");
+    }
+
+    // Types `script` into the target and returns what arrived once it matches `expected`
+    // (or once the target has settled on something else).
+    std::string typeAndCollect(const std::string& script, const std::string& expected) {
+        clearTarget();
+        if (HasFatalFailure()) return {};
+        active_->activate(window_);
+        EXPECT_EQ(active_->foreground(), window_);
+        KeyfillHooks hooks;
+        hooks.inVars = [this](const std::string& n) { return vars.count(n) > 0; };
+        hooks.valueOf = [this](const std::string& n) { return vars[n]; };
+        KeyfillEngine engine(*keyboard_, hooks);
+        EXPECT_TRUE(engine.run(script));
+        // Done when it matches, or when nothing has changed for a few seconds.
+        auto lastChange = std::chrono::steady_clock::now();
+        std::string got = readFile(out_);
+        while (got != expected && std::chrono::steady_clock::now() - lastChange < 3s) {
+            std::this_thread::sleep_for(20ms);
+            std::string now = readFile(out_);
+            if (now != got) lastChange = std::chrono::steady_clock::now();
+            got = std::move(now);
+        }
+        return got;
+    }
+
+    static inline XvfbServer* server_ = nullptr;
+    static inline ChildProgram* target_ = nullptr;
+    static inline unsigned long window_ = 0;
+    static inline int clears_ = 0;
+    static inline std::filesystem::path dir_, out_;
+
+    std::unique_ptr<XTestKeyboard> keyboard_;
+    std::unique_ptr<X11ActiveWindow> active_;
+    std::map<std::string, std::string> vars{{"{EMAIL}", "me@example.com"},
+                                            {"{FIRST NAME}", "Zo\xC3\xAB {tab}"}};
+};
+
+TEST_F(TypingE2E, ActiveWindowIsTheQtWindow) {
+    // The id the program reports through winId() is the one the layer finds and activates.
+    EXPECT_EQ(readFile(out_.string() + ".wid"), std::to_string(window_));
+    active_->activate(window_);
+    EXPECT_EQ(active_->foreground(), window_);
+}
+
+// Codes, variables, both cases, punctuation and characters missing from the layout.
+const std::string kScript =
+    "x}y Hello, World! The quick brown fox jumps over the lazy dog. 0123456789 "
+    "~!@#$%^&*()_+-=[]\\|;:'\",.<>/?`{tab}tab{enter}line2 {email} {First Name}{nosuchvar}"
+    "\xC3\xA9 \xC3\x9F \xE2\x82\xAC \xE4\xB8\xAD \xC3\xBC \xCE\xA9 \xC3\x84\xC3\x96"
+    "{ENTER}xz{left}y";
+const std::string kExpected =
+    "x}y Hello, World! The quick brown fox jumps over the lazy dog. 0123456789 "
+    "~!@#$%^&*()_+-=[]\\|;:'\",.<>/?`\ttab\nline2 me@example.com Zo\xC3\xAB {tab}"
+    "\xC3\xA9 \xC3\x9F \xE2\x82\xAC \xE4\xB8\xAD \xC3\xBC \xCE\xA9 \xC3\x84\xC3\x96\nxyz";
+
+TEST_F(TypingE2E, ScriptArrivesWholeUnderUsAndGermanLayouts) {
+    const int emptyBefore = emptyKeycodes(server_->display());
+    for (const char* layout : {"us", "de", "us"}) {
+        SCOPED_TRACE(layout);
+        ASSERT_TRUE(server_->setLayout(layout));
+        EXPECT_EQ(typeAndCollect(kScript, kExpected), kExpected);
+        // Lent keycodes are given back at the end of the run.
+        EXPECT_EQ(keyboard_->lentKeycodes(), 0u);
+        EXPECT_EQ(emptyKeycodes(server_->display()), emptyBefore);
+    }
+}
+
+TEST_F(TypingE2E, ManyMissingCharactersShareTheSpareKeycodes) {
+    ASSERT_TRUE(server_->setLayout("us"));
+    // Far more distinct characters than spare keycodes, each coming back now and then:
+    // keycodes are lent again and again while the target still reads earlier events.
+    std::vector<std::string> chars;
+    for (char32_t c = 0x3B1; c <= 0x3C9; ++c) chars.push_back(utf8(c));         // Greek
+    for (char32_t c = 0x4E00; c < 0x4E00 + 40; ++c) chars.push_back(utf8(c));  // CJK
+    std::string script;
+    unsigned seed = 7;
+    for (int i = 0; i < 600; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        script += chars[(seed >> 16) % chars.size()];
+        if (i % 7 == 0) script += "a";
+    }
+    EXPECT_EQ(typeAndCollect(script, script), script);
+    EXPECT_GT(keyboard_->remapCount(), 2 * keyboard_->spareKeycodes());
+    EXPECT_EQ(keyboard_->lentKeycodes(), 0u);
+}
+
+TEST(TypingWithoutDisplay, LayersReportUnavailableAndTypeNothing) {
+    XTestKeyboard keyboard(":65000");
+    X11ActiveWindow active(":65000");
+    EXPECT_FALSE(keyboard.available());
+    EXPECT_FALSE(active.available());
+    EXPECT_EQ(active.foreground(), 0u);
+    active.activate(42);
+    EXPECT_EQ(keyboard.scan(U'a').key, -1);
+    keyboard.keyDown(VK_RETURN);
+    KeyfillEngine engine(keyboard, KeyfillHooks{});
+    EXPECT_FALSE(engine.run("abc"));
+}
+
+}  // namespace
+}  // namespace quorvel
