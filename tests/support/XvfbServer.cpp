@@ -20,12 +20,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The environment of this process with DISPLAY replaced.
+// The environment of this process with DISPLAY replaced; Qt programs started on a display
+// must use it, even when this process runs its own widgets offscreen.
 std::vector<std::string> environmentWith(const std::string& display) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "DISPLAY=", 8) != 0) env.emplace_back(*e);
-    if (!display.empty()) env.push_back("DISPLAY=" + display);
+        if (std::strncmp(*e, "DISPLAY=", 8) != 0 && std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0)
+            env.emplace_back(*e);
+    if (!display.empty()) {
+        env.push_back("DISPLAY=" + display);
+        env.push_back("QT_QPA_PLATFORM=xcb");
+    }
     return env;
 }
 
@@ -110,6 +115,12 @@ XvfbServer::XvfbServer() {
 }
 
 XvfbServer::~XvfbServer() { stop(pid_); }
+
+std::string XvfbServer::display() const {
+    std::string name(":");
+    name += std::to_string(number_);
+    return name;
+}
 
 bool XvfbServer::setLayout(const std::string& layout) const {
     return ok() && runProgram("setxkbmap", {"-display", display(), layout}, display()) == 0;

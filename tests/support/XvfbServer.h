@@ -19,7 +19,7 @@ public:
 
     bool ok() const { return number_ >= 0; }
     const std::string& error() const { return error_; }
-    std::string display() const { return ":" + std::to_string(number_); }
+    std::string display() const;  // ":N"
     // Runs setxkbmap on this display; true on success.
     bool setLayout(const std::string& layout) const;
 
