@@ -66,6 +66,7 @@ TMainForm::TMainForm(const MainFormSeams& seams, QWidget* parent)
 
     buildEntriesTab();
     buildPopupMenu();
+    buildGroupMenu();
     buildOptionsTab();
     buildVariablesTab();
     buildDownloadTab();

@@ -318,6 +318,7 @@ private:
     void buildVariablesTab();
     void buildDownloadTab();
     void buildPopupMenu();
+    void buildGroupMenu();
     void connectItemControls();
     void readSettings(const IniFile& ini);
     void writeSettings();

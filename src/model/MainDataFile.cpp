@@ -6,6 +6,26 @@
 
 namespace quorvel {
 
+namespace {
+
+// The layout has one line per field: a line break inside a value would shift every line
+// after it, so breaks become the script's Return code or a blank.
+std::string oneLine(const std::string& s, const char* breakText) {
+    if (s.find_first_of("\r\n") == std::string::npos) return s;
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r' || s[i] == '\n') {
+            out += breakText;
+            if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') ++i;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 std::string writeMainData(const GroupTable& groups, const ItemList& items,
                           const FormatSettings& fs, int currentYear) {
     LineWriter w;
@@ -20,10 +40,10 @@ std::string writeMainData(const GroupTable& groups, const ItemList& items,
         const Rec& r = items.at(i);
         const double last = toDateTime(r.LastDone, fs, currentYear);
         w.line("Item: " + std::to_string(i + 1));
-        w.line("Name: " + r.Name);
-        w.line("Group: " + r.Groups);
-        w.line("Site: " + r.Site);
-        w.line("Keys: " + r.Keys);
+        w.line("Name: " + oneLine(r.Name, " "));
+        w.line("Group: " + oneLine(r.Groups, ""));
+        w.line("Site: " + oneLine(r.Site, " "));
+        w.line("Keys: " + oneLine(r.Keys, "{enter}"));
         w.line("Last1: " + formatDayNumber(last, fs.decimalSeparator));
         w.line("Freq: " + std::to_string(r.RepeatDays) + "," + std::to_string(r.EntryCount));
         w.line(r.Comments);  // its CR LF breaks make several lines

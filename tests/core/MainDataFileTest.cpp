@@ -175,3 +175,21 @@ TEST(MainDataFile, Windows1252LinesLoadAsUtf8) {
     ASSERT_EQ(load.items.size(), 1u);
     EXPECT_EQ(load.items[0]->Name, "Z\xC3\xBCrich");
 }
+
+TEST(MainDataFile, LineBreaksInsideOneLineFieldsNeverShiftTheLayout) {
+    FormatSettings fs = dmy();
+    ItemList l;
+    auto r = std::make_unique<Rec>();
+    r->Name = "two\r\nlines";
+    r->Keys = "a\r\nb\nc";
+    r->LastDone = "01/01/2000 00:00";
+    r->RepeatDays = 5;
+    l.append(std::move(r));
+    const std::string bytes = writeMainData(GroupTable{}, l, fs, 2026);
+    EXPECT_NE(bytes.find("Name: two lines\r\n"), std::string::npos);
+    EXPECT_NE(bytes.find("Keys: a{enter}b{enter}c\r\n"), std::string::npos);
+    FormatSettings fs2 = dmy();
+    const MainDataLoad load = read(bytes, fs2);
+    ASSERT_TRUE(load.clean());
+    EXPECT_EQ(load.items[0]->RepeatDays, 5);
+}
