@@ -11,6 +11,8 @@
 #include "platform/Dialogs.h"
 #include "platform/ProgramPaths.h"
 #include "platform/SystemFormats.h"
+#include "platform/x11/X11ActiveWindow.h"
+#include "platform/x11/XTestKeyboard.h"
 
 using namespace quorvel;
 
@@ -54,6 +56,11 @@ int main(int argc, char** argv) {
     seams.clock = &clock;
     seams.formats = &formats;
     seams.paths = ProgramPaths::ofRunningProgram();
+    // Typing reaches other windows through the X server, on connections of its own.
+    XTestKeyboard keyboard;
+    X11ActiveWindow activeWindow;
+    seams.keyboard = &keyboard;
+    seams.activeWindow = &activeWindow;
 
     ShutdownSignals shutdownSignals;
     auto form = std::make_unique<TMainForm>(seams);

@@ -84,9 +84,12 @@ TMainForm::TMainForm(const MainFormSeams& seams, QWidget* parent)
         if (index == 0) focusEntries();
     });
 
+    setupTyping();
+
     EntriesTab->installEventFilter(this);
     resize(542, 339);
     FormCreate();
+    createKeyfillForm();
     Timer1->start();
     FindTarget->start();
 }

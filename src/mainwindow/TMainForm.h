@@ -319,6 +319,8 @@ private:
     void buildDownloadTab();
     void buildPopupMenu();
     void buildGroupMenu();
+    void setupTyping();
+    void createKeyfillForm();
     void connectItemControls();
     void readSettings(const IniFile& ini);
     void writeSettings();

@@ -1,0 +1,114 @@
+// Typing the current Item's script into the window the user had in front before ours.
+#include <QApplication>
+
+#include "mainwindow/TMainForm.h"
+#include "platform/Dialogs.h"
+#include "typing/KeyfillForm.h"
+#include "typing/core/KeyfillEngine.h"
+
+namespace quorvel {
+
+void TMainForm::setupTyping() {
+    connect(FindTarget, &QTimer::timeout, this, &TMainForm::FindTargetTimer);
+    connect(TypeDelay, &QTimer::timeout, this, &TMainForm::TypeDelayTimer);
+    connect(Keyfill, &QPushButton::clicked, this, &TMainForm::KeyfillClick);
+    connect(Keyfill, &PressButton::mouseDown, this, &TMainForm::KeyfillMouseDown);
+    if (!seams.keyboard) return;
+    KeyfillHooks hooks;
+    hooks.inVars = [this](const std::string& name) { return InVars(QString::fromStdString(name)); };
+    hooks.valueOf = [this](const std::string& name) {
+        return variableValue(QString::fromStdString(name)).toStdString();
+    };
+    hooks.afterElement = [] { QApplication::processEvents(); };
+    hooks.slowDown = [this] { return SlowDownType->isChecked(); };
+    hooks.slowWait = [this] {
+        TypeDelay->start();
+        while (TypeDelay->isActive()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    };
+    Typist = std::make_unique<KeyfillEngine>(*seams.keyboard, std::move(hooks));
+}
+
+void TMainForm::createKeyfillForm() {
+    KeyfillForm = new TKeyfillForm(this, [this](const QString& name) { return InVars(name); });
+    refillEditorVariables();
+    if (AlwaysOnTop->isChecked()) KeyfillForm->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+}
+
+void TMainForm::KeyfillClick() {
+    const int row = Entries->itemIndex();
+    // A second click while a run types is refused until the run has ended.
+    if (row < 0 || Items.empty() || (Typist && Typist->running())) {
+        focusEntries();
+        return;
+    }
+    const Rec& r = itemAtRow(row);
+    if (r.Keys.empty()) {
+        KeyfillMouseDown(Qt::RightButton);
+        focusEntries();
+        return;
+    }
+    if (!Typist || !seams.keyboard->available() || !seams.activeWindow ||
+        !seams.activeWindow->available()) {
+        if (!noDisplayExplained_) {
+            noDisplayExplained_ = true;
+            dialogs.info(QStringLiteral("Typing into other windows needs an X11 display.\nStart "
+                                        "Quorvel in an X11 session, or through XWayland under "
+                                        "Wayland, to use the Type function."));
+        }
+        focusEntries();
+        return;
+    }
+    if (TargetWindow == 0) {
+        focusEntries();
+        return;
+    }
+    const std::string script = r.Keys;  // the run lets events in; the Item may change meanwhile
+    seams.activeWindow->activate(TargetWindow);
+    Typist->run(script);
+    focusEntries();
+}
+
+void TMainForm::KeyfillMouseDown(Qt::MouseButton button) {
+    const int row = Entries->itemIndex();
+    if (button != Qt::RightButton || row < 0 || Items.empty() || !KeyfillForm) return;
+    const Rec& r = itemAtRow(row);
+    KeyfillForm->setScriptText(QString::fromStdString(r.Keys));
+    KeyfillForm->setWindowTitle(QStringLiteral("Keyfill for \"") + QString::fromStdString(r.Name) +
+                                QStringLiteral("\""));
+    if (dialogs.execModal(*KeyfillForm) == QDialog::Accepted) {
+        Rec& again = itemAtRow(Entries->itemIndex() >= 0 ? Entries->itemIndex() : row);
+        again.Keys = KeyfillForm->scriptText().toStdString();
+    }
+    setKeyfillGlyph(CurrentItem);
+}
+
+void TMainForm::setKeyfillGlyph(const Rec* item) {
+    Keyfill->setIcon(item && !item->Keys.empty() ? KeyGrnGlyph : KeyboardGlyph);
+}
+
+void TMainForm::SendKey(char32_t character) {
+    if (Typist) Typist->SendKey(character);
+}
+void TMainForm::SendVariable(const std::string& bracedName) {
+    if (Typist) Typist->SendVariable(bracedName);
+}
+void TMainForm::SimulateKeyDown(int vk) {
+    if (Typist) Typist->SimulateKeyDown(vk);
+}
+void TMainForm::SimulateKeyUp(int vk) {
+    if (Typist) Typist->SimulateKeyUp(vk);
+}
+void TMainForm::SimulateKeystroke(int vk, int scanCode) {
+    if (Typist) Typist->SimulateKeystroke(vk, scanCode);
+}
+
+void TMainForm::TypeDelayTimer() { TypeDelay->stop(); }
+
+void TMainForm::FindTargetTimer() {
+    if (!seams.activeWindow || !seams.activeWindow->available()) return;
+    const unsigned long front = seams.activeWindow->foreground();
+    // Our own window is never the target; nor is "no window" (a moment between windows).
+    if (front != 0 && front != static_cast<unsigned long>(effectiveWinId())) TargetWindow = front;
+}
+
+}  // namespace quorvel
