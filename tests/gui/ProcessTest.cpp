@@ -1,6 +1,7 @@
 // The real program as a process: one copy per user, and the signals that close it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -105,10 +106,15 @@ TEST(Process, SigtermWritesTheDataBackByteForByte) {
     writeWholeFile(p.dir.filePath("Quorvel.dat"), file);
     p.start();
     ASSERT_TRUE(p.waitForWindow());
-    QFile::remove(p.dir.filePath("Quorvel.dat"));  // so the shutdown save must write it
+    struct stat before {};
+    ::stat(p.dir.filePath("Quorvel.dat").toLocal8Bit().constData(), &before);
     ::kill(static_cast<pid_t>(p.proc.processId()), SIGTERM);
     ASSERT_TRUE(p.proc.waitForFinished(10000));
     EXPECT_EQ(readWholeFile(p.dir.filePath("Quorvel.dat")), file);
+    // Written anew (a new file replaced the old one), not merely left alone.
+    struct stat after {};
+    ::stat(p.dir.filePath("Quorvel.dat").toLocal8Bit().constData(), &after);
+    EXPECT_NE(before.st_ino, after.st_ino);
     EXPECT_TRUE(QFile::exists(p.dir.filePath("Quorvel.ini")));
 }
 

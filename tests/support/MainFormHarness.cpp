@@ -49,6 +49,11 @@ TMainForm& MainFormHarness::start() {
     seams.clock = &clock;
     seams.formats = &formats;
     seams.paths = ProgramPaths::inFolder(dir.path());
+    seams.keyboard = keyboard;
+    seams.activeWindow = activeWindow;
+    seams.shell = shell;
+    seams.browser = browser;
+    seams.advertLibrary = advertLibrary;
     form_ = std::make_unique<TMainForm>(seams);
     return *form_;
 }

@@ -40,6 +40,12 @@ public:
 
     ScriptedDialogs dialogs;
     FixedClock clock;
+    // Optional seams handed to the window when it is built.
+    Keyboard* keyboard = nullptr;
+    ActiveWindow* activeWindow = nullptr;
+    Shell* shell = nullptr;
+    BrowserConversation* browser = nullptr;
+    QString advertLibrary;  // empty: a path where no library is, so the banner stays blank
     FormatSettings formats;
     QTemporaryDir dir;
 
