@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QVBoxLayout>
 
+#include "components/AdImage.h"
 #include "mainwindow/TMainForm.h"
 #include "typing/core/KeyfillEngine.h"
 #include "platform/Clock.h"
@@ -61,8 +62,7 @@ TMainForm::TMainForm(const MainFormSeams& seams, QWidget* parent)
     Page->addTab(OptionsTab, QStringLiteral("Options"));
     Page->addTab(VarTab, QStringLiteral("Variables"));
     Page->addTab(DownLoadTab, QStringLiteral("Download"));
-    Ad = new QWidget(this);
-    Ad->resize(468, 60);
+    createComponents();
 
     buildEntriesTab();
     buildPopupMenu();

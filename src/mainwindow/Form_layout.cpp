@@ -2,6 +2,7 @@
 #include <QResizeEvent>
 #include <QShowEvent>
 
+#include "components/AdImage.h"
 #include "mainwindow/TMainForm.h"
 
 namespace quorvel {
@@ -30,7 +31,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
 void TMainForm::FormResize() {
     if (inResize_) return;
     inResize_ = true;
-    Ad->resize(468, 60);
+    Ad->setAdSize(TAdImageSize::ADS468x60);
     setMinimumSize(kClientWidth, kMinClientHeight);
     setMaximumWidth(kClientWidth);
     if (height() < kMinClientHeight || width() != kClientWidth)

@@ -8,6 +8,9 @@
 #include "BuildConfig.h"
 #include "app/core/IniFile.h"
 #include "typing/core/KeyfillEngine.h"
+#include "components/AdImage.h"
+#include "components/DropTarget.h"
+#include "components/TipOfTheDay.h"
 #include "mainwindow/TMainForm.h"
 #include "model/Errors.h"
 #include "model/MainDataFile.h"
@@ -53,7 +56,7 @@ void TMainForm::FormCreate() {
         const std::string title = brand.readString("CoBrand", "Title", "by Orrin Halvik");
         setWindowTitle(QStringLiteral("Quorvel! V1.0 ") + QString::fromStdString(title));
     });
-    step([&] { Ad->resize(468, 60); });
+    step([&] { Ad->setAdSize(TAdImageSize::ADS468x60); });
     Loading = true;
     step([&] { readSettings(readIni(paths.file(QStringLiteral("Quorvel.ini")))); });
     Items.clear();
@@ -77,10 +80,12 @@ void TMainForm::FormCreate() {
             QString::fromUtf8(build::kSubmitEmail) +
             QStringLiteral(" and we will add it to the files that people can download."));
     });
+    step([&] { DropURLTarget->Register(this); });
 }
 
 void TMainForm::readSettings(const IniFile& ini) {
     TipOfTheDay->setChecked(ini.readBool("Options", "TipOfTheDay", true));
+    if (TipOfTheDay1) TipOfTheDay1->setShowTipsAtStartup(TipOfTheDay->isChecked());
     const int frameExtra = frameGeometry().height() - height();
     const int h = ini.readInteger("Window", "Height", 350);
     resize(width(), std::max(1, h - frameExtra));
@@ -135,6 +140,7 @@ void TMainForm::FormDestroy() {
     step([&] { writeSettings(); });
     Items.clear();
     CurrentItem = nullptr;
+    step([&] { DropURLTarget->Unregister(); });
 }
 
 TMainForm::~TMainForm() { FormDestroy(); }

@@ -184,7 +184,7 @@ public:
     QWidget* OptionsTab;
     QWidget* VarTab;
     QWidget* DownLoadTab;
-    QWidget* Ad;  // the banner's place below the tabs
+    TAdImage* Ad;  // the banner below the tabs
 
     QLabel* Label8;  // "Groups:"
     QComboBox* GroupList;
@@ -281,7 +281,6 @@ public:
     bool TransferFailed = false;
     std::vector<std::string> ListLines;
     // Components.
-    TAdImage* AdImage = nullptr;
     TTipOfTheDay* TipOfTheDay1 = nullptr;
     TDropURLTarget* DropURLTarget = nullptr;
 
@@ -321,6 +320,7 @@ private:
     void buildGroupMenu();
     void setupTyping();
     void createKeyfillForm();
+    void createComponents();
     void connectItemControls();
     void readSettings(const IniFile& ini);
     void writeSettings();

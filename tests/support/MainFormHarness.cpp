@@ -53,7 +53,8 @@ TMainForm& MainFormHarness::start() {
     seams.activeWindow = activeWindow;
     seams.shell = shell;
     seams.browser = browser;
-    seams.advertLibrary = advertLibrary;
+    seams.advertLibrary =
+        advertLibrary.isEmpty() ? QStringLiteral(QUORVEL_BINARY_DIR "/advert.so") : advertLibrary;
     form_ = std::make_unique<TMainForm>(seams);
     return *form_;
 }

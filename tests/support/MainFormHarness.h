@@ -45,7 +45,7 @@ public:
     ActiveWindow* activeWindow = nullptr;
     Shell* shell = nullptr;
     BrowserConversation* browser = nullptr;
-    QString advertLibrary;  // empty: a path where no library is, so the banner stays blank
+    QString advertLibrary;  // empty: the build's own advert.so
     FormatSettings formats;
     QTemporaryDir dir;
 
