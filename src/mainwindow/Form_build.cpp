@@ -261,6 +261,11 @@ void TMainForm::connectItemControls() {
     connect(DoneBut, &PressButton::mouseDown, this, &TMainForm::DoneButMouseDown);
     connect(NextBut, &QPushButton::clicked, this, &TMainForm::NextButClick);
     connect(GotoBut, &QPushButton::clicked, this, &TMainForm::GotoButClick);
+    connect(Variables, &SortedListBox::userClicked, this, &TMainForm::VariablesClick);
+    connect(VarName, &QLineEdit::textEdited, this, &TMainForm::VarNameChange);
+    connect(VarValue, &QLineEdit::textEdited, this, &TMainForm::VarValueChange);
+    connect(VarNewButton, &QPushButton::clicked, this, &TMainForm::VarNewButtonClick);
+    connect(VarDelButton, &QPushButton::clicked, this, &TMainForm::VarDelButtonClick);
 }
 
 }  // namespace quorvel

@@ -68,6 +68,7 @@ void TMainForm::FormCreate() {
     step([&] {
         if (fileExists(paths.file(QStringLiteral("Quorvel.dat")))) LoadMainData();
     });
+    step([&] { LoadVariables(); });
     step([&] { VarHelp->setPlainText(QString::fromUtf8(kVarHelpText)); });
     step([&] {
         DownloadHelp->setPlainText(
@@ -137,6 +138,7 @@ void TMainForm::FormDestroy() {
         }
     };
     step([&] { SaveData(false); });
+    step([&] { SaveVariables(); });
     step([&] { writeSettings(); });
     Items.clear();
     CurrentItem = nullptr;
