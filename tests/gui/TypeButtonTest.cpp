@@ -1,0 +1,103 @@
+// The Type button and the script editor, with a recording keyboard and a fake foreground.
+#include <gtest/gtest.h>
+
+#include <QDialog>
+
+#include "support/MainFormHarness.h"
+#include "support/RecordingKeyboard.h"
+#include "typing/KeyfillForm.h"
+
+using namespace quorvel;
+using namespace quorvel::test;
+
+namespace {
+
+struct TypeFixture : ::testing::Test {
+    MainFormHarness h;
+    RecordingKeyboard keyboard;
+    FakeActiveWindow active;
+    TMainForm* f = nullptr;
+    void SetUp() override {
+        h.keyboard = &keyboard;
+        h.activeWindow = &active;
+        f = &h.start();
+        addItem(*f, "Shop", "10/03/2001 10:00");
+        f->SelectOneItem(0);
+    }
+};
+
+}  // namespace
+
+TEST_F(TypeFixture, TargetIsNeverTheMainWindowAndNothingIsTypedBeforeOneWasInFront) {
+    f->Items.at(0).Keys = "a";
+    active.current = static_cast<WindowId>(f->effectiveWinId());
+    f->FindTargetTimer();
+    EXPECT_EQ(f->TargetWindow, 0u);
+    f->KeyfillClick();
+    EXPECT_TRUE(keyboard.log.empty());
+    active.current = 4711;
+    f->FindTargetTimer();
+    active.current = static_cast<WindowId>(f->effectiveWinId());
+    f->FindTargetTimer();
+    EXPECT_EQ(f->TargetWindow, 4711u);
+    f->KeyfillClick();
+    EXPECT_EQ(active.activated, std::vector<WindowId>{4711});
+    EXPECT_FALSE(keyboard.log.empty());
+}
+
+TEST_F(TypeFixture, AnEmptyScriptOpensTheEditorAndDoneStoresTheText) {
+    int opened = 0;
+    h.dialogs.onModal = [&](QDialog& d) {
+        ++opened;
+        EXPECT_EQ(d.windowTitle().toStdString(), "Keyfill for \"Shop\"");
+        f->KeyfillForm->setScriptText("typed{tab}");
+        return int(QDialog::Accepted);
+    };
+    f->KeyfillClick();  // no script yet: the editor instead of typing
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(f->Items.at(0).Keys, "typed{tab}");
+    EXPECT_TRUE(keyboard.log.empty());
+    h.dialogs.onModal = [&](QDialog&) {
+        f->KeyfillForm->setScriptText("discarded");
+        return int(QDialog::Rejected);  // the close box
+    };
+    f->KeyfillMouseDown(Qt::RightButton);
+    EXPECT_EQ(f->Items.at(0).Keys, "typed{tab}");
+    f->KeyfillMouseDown(Qt::LeftButton);  // a left press only clicks
+}
+
+TEST_F(TypeFixture, VariablesFromTheTableAndSlowDownWaitAfterKeystrokes) {
+    f->Items.at(0).Keys = "{EMAIL}";
+    for (auto& line : f->VarTable)
+        if (line.rfind("{email}=", 0) == 0) line = "{email}=x{TAB}";
+    active.current = 99;
+    f->FindTargetTimer();
+    f->SlowDownType->setChecked(true);
+    f->KeyfillClick();
+    // The value typed literally: six characters, no Tab key.
+    std::string typed;
+    for (const auto& e : keyboard.log) typed += e + ";";
+    EXPECT_EQ(typed.find("down Tab"), std::string::npos) << typed;
+    EXPECT_NE(typed.find("down X"), std::string::npos) << typed;
+    EXPECT_FALSE(f->TypeDelay->isActive());
+}
+
+TEST(TypeWithoutDisplay, TheTypeButtonExplainsOnce) {
+    MainFormHarness h;
+    RecordingKeyboard keyboard;
+    keyboard.isAvailable = false;
+    FakeActiveWindow active;
+    h.keyboard = &keyboard;
+    h.activeWindow = &active;
+    TMainForm& f = h.start();
+    addItem(f, "Shop", "10/03/2001 10:00");
+    f.Items.at(0).Keys = "abc";
+    f.SelectOneItem(0);
+    h.dialogs.expectMessage(MsgKind::Information,
+                            "Typing into other windows needs an X11 display.\nStart Quorvel in an "
+                            "X11 session, or through XWayland under Wayland, to use the Type "
+                            "function.");
+    f.KeyfillClick();
+    f.KeyfillClick();
+    EXPECT_TRUE(keyboard.log.empty());
+}
