@@ -202,11 +202,13 @@ void TMainForm::buildOptionsTab() {
 
     DownloadBox = new QGroupBox(QStringLiteral("Download Options:"), t);
     auto* d = new QVBoxLayout(DownloadBox);
-    d->setContentsMargins(8, 4, 8, 4);
-    d->setSpacing(2);
+    d->setContentsMargins(8, 0, 8, 0);  // two boxes in the design's 52 pixels
+    d->setSpacing(0);
     CheckForFiles = check(QStringLiteral("Check for new Quorvel Data Files on Startup"),
                           DownloadBox, d);
     NewOnly = check(QStringLiteral("Only display new files in list"), DownloadBox, d);
+    CheckForFiles->setFixedHeight(16);
+    NewOnly->setFixedHeight(16);
 
     BrowserBox = new QGroupBox(QStringLiteral("Browser: (leave blank to use default)"), t);
     Browser = new QLineEdit(BrowserBox);
