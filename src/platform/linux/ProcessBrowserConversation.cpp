@@ -1,0 +1,213 @@
+#include "platform/linux/ProcessBrowserConversation.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStandardPaths>
+#include <QThread>
+#include <algorithm>
+
+#include "browser/core/BrowserRules.h"
+#include "platform/linux/DesktopShell.h"
+
+namespace quorvel {
+
+namespace {
+
+QString cutAtDot(const QString& name) {
+    const int dot = name.indexOf(QLatin1Char('.'));
+    return dot < 0 ? name : name.left(dot);
+}
+
+QString canonical(const QString& path) { return QFileInfo(path).canonicalFilePath(); }
+
+// How a process of the browser program shows itself in /proc.
+struct Target {
+    QSet<QString> paths;  // the program as named and resolved
+    QSet<QString> names;  // file names its processes carry
+    bool cutNames = false;
+    QString script;       // the program when it is a script ...
+    QString interpreter;  // ... and the program that runs it
+};
+
+QString resolveProgram(const QString& setting) {
+    const QStringList command = programCommand(setting);
+    if (command.isEmpty()) return {};
+    QString path = command.first();
+    if (!path.contains(QLatin1Char('/'))) {
+        const QString found = QStandardPaths::findExecutable(path);
+        if (!found.isEmpty()) path = found;
+    }
+    return QFileInfo(path).absoluteFilePath();
+}
+
+// For a script: the interpreter of its first line, and the programs it plainly execs
+// (launcher scripts such as /usr/bin/chromium start the real browser that way).
+QString scriptInterpreter(const QString& path, QStringList& execTargets) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    const QByteArray head = file.read(8192);
+    if (!head.startsWith("#!")) return {};
+    const int end = head.indexOf('\n');
+    const QStringList words = QString::fromLocal8Bit(head.mid(2, end < 0 ? -1 : end - 2))
+                                  .split(QRegularExpression(QStringLiteral("\\s+")),
+                                         Qt::SkipEmptyParts);
+    if (words.isEmpty()) return {};
+    QString interpreter = words.first();
+    if (QFileInfo(interpreter).fileName() == QLatin1String("env")) {
+        const auto named = std::find_if(words.begin() + 1, words.end(), [](const QString& w) {
+            return !w.startsWith(QLatin1Char('-'));
+        });
+        interpreter = named == words.end() ? QString() : QStandardPaths::findExecutable(*named);
+    }
+    static const QRegularExpression exec(QStringLiteral(R"(\bexec\s+["']?(/[^\s"';|&]+))"));
+    for (auto it = exec.globalMatch(QString::fromLocal8Bit(head)); it.hasNext();)
+        execTargets << it.next().captured(1);
+    return canonical(interpreter);
+}
+
+Target targetOf(const QString& service, const QString& program) {
+    Target t;
+    t.cutNames = !service.isEmpty();
+    const QString path = resolveProgram(program);
+    if (path.isEmpty()) return t;
+    auto addName = [&t](const QString& file) {
+        const QString name = QFileInfo(file).fileName();
+        const QString key = t.cutNames ? cutAtDot(name) : name;
+        if (!key.isEmpty()) t.names.insert(key);
+    };
+    if (t.cutNames) t.names.insert(service);
+    else addName(path);
+    t.paths.insert(path);
+    const QString real = canonical(path);
+    if (real.isEmpty()) return t;
+    t.paths.insert(real);
+    addName(real);  // /usr/bin/firefox runs as firefox-esr
+    QStringList execTargets;
+    t.interpreter = scriptInterpreter(real, execTargets);
+    if (!t.interpreter.isEmpty()) t.script = real;
+    for (const QString& target : execTargets) {
+        const QString r = canonical(target);
+        if (r.isEmpty()) continue;
+        t.paths.insert(r);
+        addName(r);
+    }
+    return t;
+}
+
+QStringList argumentsOf(const QString& procDir) {
+    QFile file(procDir + QStringLiteral("/cmdline"));
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    QStringList args;
+    for (const QByteArray& a : file.readAll().split('\0')) args << QString::fromLocal8Bit(a);
+    while (!args.isEmpty() && args.last().isEmpty()) args.removeLast();
+    return args;
+}
+
+bool belongsTo(const Target& t, const QString& procDir) {
+    QString exe = QFile::symLinkTarget(procDir + QStringLiteral("/exe"));
+    exe.remove(QStringLiteral(" (deleted)"));  // the browser was updated while it runs
+    const QStringList args = argumentsOf(procDir);
+    auto named = [&t](const QString& file) {
+        const QString name = QFileInfo(file).fileName();
+        return !name.isEmpty() && t.names.contains(t.cutNames ? cutAtDot(name) : name);
+    };
+    if (!exe.isEmpty() && (t.paths.contains(exe) || named(exe))) return true;
+    if (!args.isEmpty() && named(args.first())) return true;
+    // A running script shows as its interpreter with the script's path among its first
+    // arguments.
+    if (t.script.isEmpty() || exe != t.interpreter) return false;
+    const QDir cwd(QFile::symLinkTarget(procDir + QStringLiteral("/cwd")));
+    for (int i = 1; i < std::min<qsizetype>(args.size(), 3); ++i)
+        if (args[i].contains(QLatin1Char('/')) && canonical(cwd.absoluteFilePath(args[i])) == t.script)
+            return true;
+    return false;
+}
+
+// Milliseconds since the process started, from its start time in clock ticks after boot.
+qint64 runningForMs(const QString& procDir) {
+    QFile stat(procDir + QStringLiteral("/stat"));
+    QFile uptime(QStringLiteral("/proc/uptime"));
+    if (!stat.open(QIODevice::ReadOnly) || !uptime.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray line = stat.readAll();
+    // Fields after the command name in parentheses start at the third, the state.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 20) return 0;
+    const double started = fields[19].toDouble() / static_cast<double>(sysconf(_SC_CLK_TCK));
+    const double now = uptime.readAll().split(' ').value(0).toDouble();
+    return static_cast<qint64>((now - started) * 1000);
+}
+
+}  // namespace
+
+QList<qint64> ProcessBrowserConversation::processesOf(const QString& service,
+                                                       const QString& program) {
+    QList<qint64> found;
+    const Target target = targetOf(service, program);
+    if (target.paths.isEmpty()) return found;
+    const QDir proc(QStringLiteral("/proc"));
+    const uint me = getuid();
+    const qint64 self = QCoreApplication::applicationPid();
+    for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric || pid == self) continue;
+        const QString dir = proc.filePath(entry);
+        if (QFileInfo(dir).ownerId() != me) continue;
+        if (belongsTo(target, dir)) found << pid;
+    }
+    return found;
+}
+
+bool ProcessBrowserConversation::Connect(const QString& service, const QString& topic,
+                                         const QString& program) {
+    Disconnect();
+    const QList<qint64> running = processesOf(service, program);
+    if (running.isEmpty()) return false;
+    runningForMs_ = 0;
+    for (qint64 pid : running)
+        runningForMs_ = std::max(runningForMs_, runningForMs(QStringLiteral("/proc/%1").arg(pid)));
+    connected_ = true;
+    topic_ = topic;
+    program_ = program;
+    return true;
+}
+
+bool ProcessBrowserConversation::Request(const QString& item, int timeoutMs) {
+    if (!connected_) return false;
+    if (topic_ == QLatin1String(kActivateTopic)) return true;  // the address brings it up
+    if (topic_ != QLatin1String(kOpenUrlTopic)) return false;
+    const auto request = parseOpenUrlItem(item.toStdString());
+    // An address never starts with "-"; such a text must not reach the browser as one of
+    // its options.
+    if (!request || request->url.empty() || request->url[0] == '-') return false;
+    QElapsedTimer clock;
+    clock.start();
+    if (runningForMs_ < settleMs_)
+        QThread::msleep(static_cast<unsigned long>(
+            std::clamp<qint64>(settleMs_ - runningForMs_, 0, timeoutMs)));
+    QStringList command = programCommand(program_);
+    if (command.isEmpty() || clock.elapsed() >= timeoutMs) return false;
+    const QString program = command.takeFirst();
+    BrowserFamily family = browserFamily(QFileInfo(program).fileName().toStdString());
+    if (family == BrowserFamily::Generic)  // x-www-browser and the like
+        family = browserFamily(QFileInfo(canonical(resolveProgram(program))).fileName().toStdString());
+    for (const std::string& arg : openUrlArguments(family, request->url, request->newWindow))
+        command << QString::fromStdString(arg);
+    return QProcess::startDetached(program, command);
+}
+
+void ProcessBrowserConversation::Disconnect() {
+    connected_ = false;
+    topic_.clear();
+    program_.clear();
+}
+
+}  // namespace quorvel
