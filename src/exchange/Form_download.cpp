@@ -1,0 +1,298 @@
+// The "Download" tab: the list of files on offer, their descriptions and the download
+// client.  Each file travels over its own connection: one request line, then every byte
+// the server sends until it closes.
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QSaveFile>
+#include <QTcpSocket>
+#include <QTimer>
+#include <cerrno>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "BuildConfig.h"
+#include "exchange/core/GroupDataFile.h"
+#include "exchange/core/ListFile.h"
+#include "mainwindow/TMainForm.h"
+#include "model/Errors.h"
+#include "platform/Dialogs.h"
+#include "platform/FileIO.h"
+
+namespace quorvel {
+
+namespace {
+
+const QString kListFile = QStringLiteral("qdf.lst");
+const char* const kFileFailed = "Unable to download file from the tembrook server.";
+const char* const kListFailed = "Unable to download list file from the tembrook server.";
+
+// A reply this large is no list or group file of ours; stop before it fills the disk.
+constexpr qint64 kMaxReplyBytes = 64LL * 1024 * 1024;
+
+// The connection together with what one transfer needs: the file being written, the
+// silence timer and the wait loop that RequestFile runs.  `Client` is always one of these.
+class TransferSocket : public QTcpSocket {
+public:
+    explicit TransferSocket(QObject* parent) : QTcpSocket(parent), silence(this) {
+        silence.setSingleShot(true);
+    }
+    // The reply goes to a temporary file that takes the requested name only on success.
+    std::unique_ptr<QSaveFile> file;
+    qint64 received = 0;
+    QTimer silence;
+    QEventLoop* wait = nullptr;
+};
+
+TransferSocket& transferOf(TMainForm& f) { return *static_cast<TransferSocket*>(f.Client); }
+
+// Ends the running request.  A failed one throws its partial file away, so a broken
+// transfer neither replaces a good file nor leaves a half one under the requested name.
+void endRequest(TMainForm& f, bool failed) {
+    TransferSocket& t = transferOf(f);
+    t.silence.stop();
+    if (failed) {
+        f.TransferFailed = true;
+        if (t.file) t.file->cancelWriting();
+    }
+    t.file.reset();
+    f.Transferring = false;
+    if (t.wait) t.wait->quit();
+}
+
+TransferSocket& clientOf(TMainForm& f) {
+    if (!f.Client) {
+        auto* s = new TransferSocket(&f);
+        f.Client = s;
+        QObject::connect(s, &QTcpSocket::connected, &f, &TMainForm::ClientConnect);
+        QObject::connect(s, &QTcpSocket::readyRead, &f, &TMainForm::ClientRead);
+        QObject::connect(s, &QTcpSocket::disconnected, &f, &TMainForm::ClientDisconnect);
+        QObject::connect(s, &QTcpSocket::errorOccurred, &f, &TMainForm::ClientError);
+        // A server that accepts and then stays silent must not hold the request forever.
+        QObject::connect(&s->silence, &QTimer::timeout, &f, [&f] {
+            if (f.Transferring) endRequest(f, true);
+        });
+    }
+    return transferOf(f);
+}
+
+int ioErrorCode() { return errno != 0 ? errno : 5; }
+
+// The files beside the program whose names depend on the program file.
+std::vector<std::string> programFileNames(const ProgramPaths& paths) {
+    std::vector<std::string> names{QFileInfo(paths.programFile).fileName().toStdString()};
+    for (const char* ext : {".var", ".hlp", ".html"})
+        names.push_back(QFileInfo(paths.withExtension(QString::fromLatin1(ext))).fileName().toStdString());
+    return names;
+}
+
+std::optional<QString> whyNotDownloadable(const ProgramPaths& paths, const QString& name) {
+    const auto reason = unsafeFileNameReason(name.toStdString(), programFileNames(paths));
+    if (!reason) return std::nullopt;
+    return QStringLiteral("This file cannot be downloaded. ") + QString::fromStdString(*reason);
+}
+
+// The import's own test of the first line, on the file's first bytes only.
+bool isGroupDataFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    return GroupFileReader(f.read(4096).toStdString()).headerValid();
+}
+
+}  // namespace
+
+bool TMainForm::RequestFile(const QString& name) {
+    // One request at a time: the connection and its file belong to the running one.
+    if (Transferring) return false;
+    CheckButton->setEnabled(false);
+    DownloadBut->setEnabled(false);
+    TransferFailed = false;
+    Transferring = true;
+    RequestedFile = name;
+    try {
+        if (whyNotDownloadable(paths, name)) throw QuorvelError("not a plain file name");
+        const QString hostText = seams.downloadHost.isEmpty()
+                                     ? QString::fromLatin1(build::kServerAddress)
+                                     : seams.downloadHost;
+        QHostAddress host;
+        if (!host.setAddress(hostText) || host.protocol() != QAbstractSocket::IPv4Protocol ||
+            seams.downloadPort == 0)
+            throw QuorvelError("no download server address");
+        TransferSocket& t = clientOf(*this);
+        t.received = 0;
+        t.silence.start(seams.downloadTimeoutMs);
+        // Every request opens a fresh connection; the outcome arrives as notifications,
+        // possibly before connectToHost returns (a refused loopback connection does).
+        t.connectToHost(host, seams.downloadPort);
+        if (Transferring) {
+            QEventLoop loop;
+            t.wait = &loop;
+            loop.exec();
+            t.wait = nullptr;
+        }
+        // The loop also ends when the application quits; the request has not finished.
+        if (Transferring) endRequest(*this, true);
+        t.abort();
+    } catch (const std::exception&) {
+        if (Client) {
+            endRequest(*this, true);
+            Client->abort();
+        }
+        Transferring = false;
+        if (name != QLatin1String("version.txt")) dialogs.error(QString::fromLatin1(kFileFailed));
+        CheckButton->setEnabled(true);
+        DownloadBut->setEnabled(true);
+        return false;
+    }
+    CheckButton->setEnabled(true);
+    DownloadBut->setEnabled(true);
+    return !TransferFailed;
+}
+
+void TMainForm::ClientConnect() {
+    if (!Transferring) return;
+    TransferSocket& t = transferOf(*this);
+    t.silence.start(seams.downloadTimeoutMs);
+    try {
+        auto file = std::make_unique<QSaveFile>(paths.file(RequestedFile));
+        errno = 0;
+        if (!file->open(QIODevice::WriteOnly)) throw InOutError(ioErrorCode());
+        t.file = std::move(file);
+    } catch (const std::exception& e) {
+        // Without a file there is nothing to receive into; waiting on would only end in
+        // a "success" that leaves no file, or an old one, behind.
+        endRequest(*this, true);
+        dialogs.errorReport(QString::fromStdString(e.what()));
+        return;
+    }
+    t.write("GET /qdf/" + RequestedFile.toUtf8() + "\r\n");
+}
+
+void TMainForm::ClientRead() {
+    TransferSocket& t = transferOf(*this);
+    if (!Transferring || !t.file) {
+        t.readAll();  // a request that already ended: the bytes belong to nobody
+        return;
+    }
+    t.silence.start(seams.downloadTimeoutMs);
+    while (t.bytesAvailable() > 0) {
+        const QByteArray bytes = t.read(1 << 20);
+        t.received += bytes.size();
+        if (t.received > kMaxReplyBytes) {
+            endRequest(*this, true);
+            return;
+        }
+        errno = 0;
+        if (t.file->write(bytes) != bytes.size() || !t.file->flush()) {
+            const int code = ioErrorCode();
+            endRequest(*this, true);
+            dialogs.errorReport(QString::fromStdString(InOutError(code).what()));
+            return;
+        }
+    }
+}
+
+void TMainForm::ClientDisconnect() {
+    if (!Transferring) return;  // the request ended before; this is its connection closing
+    ClientRead();               // whatever arrived with the close
+    if (!Transferring) return;
+    TransferSocket& t = transferOf(*this);
+    errno = 0;
+    if (!t.file || !t.file->commit()) {
+        const int code = ioErrorCode();
+        const bool hadFile = static_cast<bool>(t.file);
+        endRequest(*this, true);
+        if (hadFile) dialogs.errorReport(QString::fromStdString(InOutError(code).what()));
+        return;
+    }
+    endRequest(*this, false);
+}
+
+void TMainForm::ClientError() {
+    if (!Transferring) return;
+    // Qt reports the server's orderly close as this error just before `disconnected`,
+    // which ends the request as the success it is.  A reset reads the same here: Qt
+    // folds it into the end of the stream, so it cannot be told apart.
+    if (Client->error() == QAbstractSocket::RemoteHostClosedError) return;
+    endRequest(*this, true);
+}
+
+void TMainForm::CheckButtonClick() {
+    FileList->clear();
+    ListLines.clear();
+    if (Page->currentWidget() == DownLoadTab) FileList->setFocus();
+    try {
+        if (!RequestFile(kListFile)) {
+            dialogs.error(QString::fromLatin1(kListFailed));
+            return;
+        }
+        ListFile list = parseListFile(readWholeFile(paths.file(kListFile)));
+        if (!list.headerValid) {
+            dialogs.error(QStringLiteral("Invalid List File."));
+            return;
+        }
+        ListLines = std::move(list.lines);
+        std::vector<QString> shown;
+        for (const std::string& line : ListLines) {
+            const QString name = QString::fromStdString(nameOf(line));
+            // A name that cannot be downloaded stays listed, so that selecting it says why.
+            const bool present = !whyNotDownloadable(paths, name) && fileExists(paths.file(name));
+            if (!NewOnly->isChecked() || !present) shown.push_back(name);
+        }
+        FileList->setItems(std::move(shown));
+        if (FileList->count() == 0) dialogs.info(QStringLiteral("No new data files available."));
+        Label13->setText(QStringLiteral("Availlable Files: (%1/%2)")
+                             .arg(FileList->count())
+                             .arg(ListLines.size()));
+        if (FileList->count() > 0) {
+            FileList->setItemIndex(0);
+            FileListClick();
+        }
+    } catch (const std::exception&) {
+        if (Client) Client->abort();
+        Transferring = false;
+        dialogs.error(QString::fromLatin1(kListFailed));
+    }
+}
+
+void TMainForm::FileListClick() {
+    const int row = FileList->itemIndex();
+    if (row < 0) return;
+    const QString name = FileList->text(row);
+    const std::optional<std::string> text = describe(ListLines, name.toStdString());
+    if (const auto why = whyNotDownloadable(paths, name)) {
+        Description->setPlainText(
+            (text ? QString::fromStdString(*text) + QStringLiteral("\n\n") : QString()) + *why);
+        return;
+    }
+    if (text) Description->setPlainText(QString::fromStdString(*text));
+}
+
+void TMainForm::DownloadButClick() {
+    FileList->setFocus();
+    const int row = FileList->itemIndex();
+    if (row < 0) return;
+    const QString name = FileList->text(row);
+    if (const auto why = whyNotDownloadable(paths, name)) {
+        dialogs.error(*why);
+        return;
+    }
+    if (!RequestFile(name)) {
+        dialogs.error(QString::fromLatin1(kFileFailed));
+        return;
+    }
+    const QString path = paths.file(name);
+    try {
+        LoadDataFile(path);
+    } catch (const std::exception& e) {
+        dialogs.errorReport(QString::fromStdString(e.what()));
+    }
+    // A server answers a missing file with an error page; kept, the "new files only"
+    // filter would take that page for the downloaded file.
+    if (!isGroupDataFile(path)) QFile::remove(path);
+}
+
+}  // namespace quorvel
