@@ -62,15 +62,15 @@ void TMainForm::GotoUrl(const QString& url, bool newWindow) {
 }
 
 void TMainForm::FindButtonClick() {
-    FileDialogSpec spec;
-    spec.title = QStringLiteral("Find your Browser");
+    FileDialogSpec choice;
+    choice.title = QStringLiteral("Find your Browser");
     // Programs here carry no extension: the filter offers what may be run.
-    spec.filter = QStringLiteral("Executables (*)");
-    spec.executablesOnly = true;
-    spec.mustExist = true;
+    choice.filter = QStringLiteral("Executables (*)");
+    choice.executablesOnly = true;
+    choice.mustExist = true;
     const QFileInfo current(Browser->text());
-    spec.directory = current.isFile() ? current.absolutePath() : QStringLiteral("/usr/bin");
-    const std::optional<QString> chosen = dialogs.openFile(spec);
+    choice.directory = current.isFile() ? current.absolutePath() : QStringLiteral("/usr/bin");
+    const std::optional<QString> chosen = dialogs.openFile(choice);
     if (!chosen) return;
     const QFileInfo file(*chosen);
     // Kept as chosen, not resolved: /usr/bin/firefox tells more than where it links to.

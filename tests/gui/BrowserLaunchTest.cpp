@@ -173,10 +173,10 @@ TEST_F(BrowserFixture, FindOffersExecutablesAndTakesOnlyAProgram) {
     f->FindButtonClick();
     EXPECT_EQ(f->Browser->text(), "/usr/bin/firefox");
     ASSERT_EQ(h.dialogs.fileDialogs.size(), 1u);
-    const FileDialogSpec& spec = h.dialogs.fileDialogs[0];
-    EXPECT_EQ(spec.filter, "Executables (*)");
-    EXPECT_TRUE(spec.executablesOnly);
-    EXPECT_TRUE(spec.mustExist);
+    const FileDialogSpec& shown = h.dialogs.fileDialogs[0];
+    EXPECT_EQ(shown.filter, "Executables (*)");
+    EXPECT_TRUE(shown.executablesOnly);
+    EXPECT_TRUE(shown.mustExist);
     h.dialogs.expectOpenFile(h.path("notes.txt"));
     f->FindButtonClick();
     EXPECT_EQ(f->Browser->text(), "/usr/bin/firefox");
