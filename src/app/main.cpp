@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <memory>
 
+#include "BuildConfig.h"
 #include "app/ShutdownSignals.h"
 #include "app/SingleInstance.h"
 #include "mainwindow/TMainForm.h"
@@ -11,6 +12,8 @@
 #include "platform/Dialogs.h"
 #include "platform/ProgramPaths.h"
 #include "platform/SystemFormats.h"
+#include "platform/linux/DesktopShell.h"
+#include "platform/linux/ProcessBrowserConversation.h"
 #include "platform/x11/X11ActiveWindow.h"
 #include "platform/x11/XTestKeyboard.h"
 
@@ -61,6 +64,11 @@ int main(int argc, char** argv) {
     X11ActiveWindow activeWindow;
     seams.keyboard = &keyboard;
     seams.activeWindow = &activeWindow;
+    DesktopShell shell;
+    ProcessBrowserConversation browser;
+    seams.shell = &shell;
+    seams.browser = &browser;
+    seams.downloadPort = static_cast<quint16>(build::kServerPort);
 
     ShutdownSignals shutdownSignals;
     auto form = std::make_unique<TMainForm>(seams);

@@ -263,6 +263,12 @@ void TMainForm::connectItemControls() {
     connect(DoneBut, &PressButton::mouseDown, this, &TMainForm::DoneButMouseDown);
     connect(NextBut, &QPushButton::clicked, this, &TMainForm::NextButClick);
     connect(GotoBut, &QPushButton::clicked, this, &TMainForm::GotoButClick);
+    connect(GotoBut, &PressButton::mouseDown, this, &TMainForm::GotoButMouseDown);
+    connect(HelpBut, &QPushButton::clicked, this, &TMainForm::HelpButClick);
+    connect(FindButton, &QPushButton::clicked, this, &TMainForm::FindButtonClick);
+    connect(CheckButton, &QPushButton::clicked, this, &TMainForm::CheckButtonClick);
+    connect(DownloadBut, &QPushButton::clicked, this, &TMainForm::DownloadButClick);
+    connect(FileList, &SortedListBox::userClicked, this, &TMainForm::FileListClick);
     connect(Variables, &SortedListBox::userClicked, this, &TMainForm::VariablesClick);
     connect(VarName, &QLineEdit::textEdited, this, &TMainForm::VarNameChange);
     connect(VarValue, &QLineEdit::textEdited, this, &TMainForm::VarValueChange);

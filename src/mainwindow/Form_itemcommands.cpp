@@ -1,4 +1,5 @@
 // The commands on Items and the direct editing of the current Item's fields.
+#include "browser/Form_browser.h"
 #include "mainwindow/TMainForm.h"
 #include "model/Numbers.h"
 #include "model/Text.h"
@@ -198,6 +199,6 @@ void TMainForm::MenuFindItemClick() {
     SelectOneItem(i);
 }
 
-void TMainForm::GotoButClick() { focusEntries(); }
+void TMainForm::GotoButClick() { gotoButClick(*this); }
 
 }  // namespace quorvel

@@ -69,6 +69,10 @@ void TMainForm::FormCreate() {
         if (fileExists(paths.file(QStringLiteral("Quorvel.dat")))) LoadMainData();
     });
     step([&] { LoadVariables(); });
+    step([&] { BrowserCheck(); });
+    step([&] {
+        if (CheckForFiles->isChecked()) CheckButtonClick();
+    });
     step([&] { VarHelp->setPlainText(QString::fromUtf8(kVarHelpText)); });
     step([&] {
         DownloadHelp->setPlainText(
