@@ -67,11 +67,12 @@ public:
         std::string first = line();
         std::int32_t count;
         if (startsWith(first, "Number of items:")) {
-            count = leadingNumber(charMid(first, 17, 6));
+            count = leadingNumber(charMid(first, 17));
         } else {
-            const std::int32_t groups = leadingNumber(charMid(first, 11, 6));
+            const std::int32_t groups = leadingNumber(charMid(first, 11));
             for (std::int32_t k = 1; k <= groups; ++k) readGroup();
-            count = leadingNumber(charMid(line(), 17, 6));
+            // Counts are read whole: a fixed width would cut 100000 to 10000 and lose Items.
+            count = leadingNumber(charMid(line(), 17));
         }
         line();  // the separator
         for (std::int32_t i = 1; i <= count; ++i) {
@@ -127,10 +128,10 @@ private:
             const std::size_t comma = l.find(',');
             if (comma != std::string::npos) {
                 const std::size_t p = charCount(l.substr(0, comma)) + 1;
-                rec->EntryCount = leadingNumber(charMid(l, p + 1, 6));
+                rec->EntryCount = leadingNumber(charMid(l, p + 1));
                 rec->RepeatDays = leadingNumber(charMid(l, 7, p > 7 ? p - 7 : 0));
             } else {
-                rec->RepeatDays = leadingNumber(charMid(l, 7, 6));
+                rec->RepeatDays = leadingNumber(charMid(l, 7));
                 rec->EntryCount = 0;
             }
             // Comment lines up to the separator.  The first line is taken without a break

@@ -193,3 +193,20 @@ TEST(MainDataFile, LineBreaksInsideOneLineFieldsNeverShiftTheLayout) {
     ASSERT_TRUE(load.clean());
     EXPECT_EQ(load.items[0]->RepeatDays, 5);
 }
+
+TEST(MainDataFile, CountsAndNumbersAreReadWhole) {
+    ItemList l;
+    for (int i = 0; i < 100000; ++i) {
+        auto r = std::make_unique<Rec>();
+        r->Name = "n" + std::to_string(i);
+        r->LastDone = "01/01/2000 00:00";
+        r->RepeatDays = 5;
+        r->EntryCount = i == 0 ? 1234567 : 0;
+        l.append(std::move(r));
+    }
+    FormatSettings fs = dmy();
+    const MainDataLoad load = read(writeMainData(GroupTable{}, l, fs, 2026), fs);
+    EXPECT_TRUE(load.clean());
+    ASSERT_EQ(load.items.size(), 100000u);
+    EXPECT_EQ(load.items[0]->EntryCount, 1234567);
+}
