@@ -32,7 +32,18 @@ int SortedNamesModel::insertSorted(const QString& s) {
 }
 
 void SortedNamesModel::assignSorted(std::vector<QString> rows) {
-    std::stable_sort(rows.begin(), rows.end(), lessNoCase);
+    // Folding each name once and comparing the folded texts gives the same order as the
+    // case-insensitive compare, at a fraction of its cost on long lists.
+    std::vector<std::pair<QString, std::size_t>> keys;
+    keys.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) keys.emplace_back(rows[i].toCaseFolded(), i);
+    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
+        return QString::compare(a.first, b.first, Qt::CaseSensitive) < 0;
+    });
+    std::vector<QString> sorted;
+    sorted.reserve(rows.size());
+    for (const auto& k : keys) sorted.push_back(std::move(rows[k.second]));
+    rows = std::move(sorted);
     beginResetModel();
     rows_ = std::move(rows);
     endResetModel();

@@ -28,10 +28,10 @@ long long ordinal(int y, int m, int d) {
 
 const long long kEpoch = ordinal(1899, 12, 30);
 
+// Hand-made: formatting runs once per Item on every load and save.
 std::string twoDigits(int v) {
-    char b[16];
-    std::snprintf(b, sizeof b, "%02d", v);
-    return b;
+    v %= 100;
+    return {static_cast<char>('0' + v / 10), static_cast<char>('0' + v % 10)};
 }
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
@@ -136,9 +136,8 @@ std::string formatDateTime(std::string_view pattern, double dayNumber, const For
             if (n <= 2) {
                 out += twoDigits(t.year % 100);
             } else {
-                char b[8];
-                std::snprintf(b, sizeof b, "%04d", t.year);
-                out += b;
+                out += twoDigits(t.year / 100);
+                out += twoDigits(t.year);
             }
             i += n;
         } else if (c == 'h') {

@@ -11,7 +11,9 @@ namespace {
 // The layout has one line per field: a line break inside a value would shift every line
 // after it, so breaks become the script's Return code or a blank.
 std::string oneLine(const std::string& s, const char* breakText) {
-    if (s.find_first_of("\r\n") == std::string::npos) return s;
+    bool breaks = false;
+    for (const char c : s) breaks = breaks || c == '\r' || c == '\n';
+    if (!breaks) return s;
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '\r' || s[i] == '\n') {
