@@ -14,13 +14,13 @@ namespace {
 const QString kAllItems = QStringLiteral("All Items");
 
 FileDialogSpec groupFileDialog(const QString& title, const QString& folder) {
-    FileDialogSpec spec;
-    spec.title = title;
-    spec.filter = QStringLiteral("Quorvel Data File (*.qdf)");
+    FileDialogSpec request;
+    request.title = title;
+    request.filter = QStringLiteral("Quorvel Data File (*.qdf)");
     // With "qdf" a file saved as "cars" is found by the load dialog and the download list.
-    spec.defaultSuffix = QStringLiteral("qdf");
-    spec.directory = folder;
-    return spec;
+    request.defaultSuffix = QStringLiteral("qdf");
+    request.directory = folder;
+    return request;
 }
 
 // A script arrives with its line breaks; the main data file holds it on one line, so each
@@ -52,9 +52,9 @@ bool TMainForm::Duplicate(const std::string& name) {
 }
 
 void TMainForm::MenuSaveGroupClick() {
-    FileDialogSpec spec = groupFileDialog(QStringLiteral("Save Roder Data File"), paths.folder);
-    spec.fileName = shownGroupName();
-    const std::optional<QString> path = dialogs.saveFile(spec);
+    FileDialogSpec request = groupFileDialog(QStringLiteral("Save Roder Data File"), paths.folder);
+    request.fileName = shownGroupName();
+    const std::optional<QString> path = dialogs.saveFile(request);
     if (!path) return;
     const bool withScripts = dialogs.confirm(
         MsgKind::Confirm, QStringLiteral("Do you want to include Type and Comment sections?\n\n"

@@ -85,29 +85,29 @@ void QtDialogs::assertion(const QString& text) {
 
 namespace {
 
-QFileDialog* makeFileDialog(const FileDialogSpec& spec, QFileDialog::AcceptMode mode) {
-    auto* dlg = new QFileDialog(QApplication::activeWindow(), spec.title, spec.directory);
+QFileDialog* makeFileDialog(const FileDialogSpec& request, QFileDialog::AcceptMode mode) {
+    auto* dlg = new QFileDialog(QApplication::activeWindow(), request.title, request.directory);
     dlg->setAcceptMode(mode);
     dlg->setOption(QFileDialog::DontConfirmOverwrite, true);
-    if (!spec.filter.isEmpty()) dlg->setNameFilter(spec.filter);
-    if (!spec.defaultSuffix.isEmpty()) dlg->setDefaultSuffix(spec.defaultSuffix);
-    if (!spec.fileName.isEmpty()) dlg->selectFile(spec.fileName);
-    if (spec.executablesOnly) {
+    if (!request.filter.isEmpty()) dlg->setNameFilter(request.filter);
+    if (!request.defaultSuffix.isEmpty()) dlg->setDefaultSuffix(request.defaultSuffix);
+    if (!request.fileName.isEmpty()) dlg->selectFile(request.fileName);
+    if (request.executablesOnly) {
         dlg->setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
     }
-    dlg->setFileMode(spec.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dlg->setFileMode(request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     return dlg;
 }
 
-std::optional<QString> runFileDialog(const FileDialogSpec& spec, QFileDialog::AcceptMode mode) {
+std::optional<QString> runFileDialog(const FileDialogSpec& request, QFileDialog::AcceptMode mode) {
     if (gClosing) return std::nullopt;
-    std::unique_ptr<QFileDialog> dlg(makeFileDialog(spec, mode));
+    std::unique_ptr<QFileDialog> dlg(makeFileDialog(request, mode));
     for (;;) {
         if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty())
             return std::nullopt;
         const QString path = dlg->selectedFiles().first();
-        if (spec.executablesOnly && !QFileInfo(path).isExecutable()) {
-            QMessageBox::warning(dlg.get(), spec.title,
+        if (request.executablesOnly && !QFileInfo(path).isExecutable()) {
+            QMessageBox::warning(dlg.get(), request.title,
                                  QStringLiteral("%1 is not a program.").arg(path));
             continue;
         }
@@ -117,12 +117,12 @@ std::optional<QString> runFileDialog(const FileDialogSpec& spec, QFileDialog::Ac
 
 }  // namespace
 
-std::optional<QString> QtDialogs::openFile(const FileDialogSpec& spec) {
-    return runFileDialog(spec, QFileDialog::AcceptOpen);
+std::optional<QString> QtDialogs::openFile(const FileDialogSpec& request) {
+    return runFileDialog(request, QFileDialog::AcceptOpen);
 }
 
-std::optional<QString> QtDialogs::saveFile(const FileDialogSpec& spec) {
-    return runFileDialog(spec, QFileDialog::AcceptSave);
+std::optional<QString> QtDialogs::saveFile(const FileDialogSpec& request) {
+    return runFileDialog(request, QFileDialog::AcceptSave);
 }
 
 int QtDialogs::execModal(QDialog& dialog) {

@@ -104,15 +104,15 @@ void ScriptedDialogs::assertion(const QString& text) {
     take("Assertion", QStringLiteral("Assertion Failed"), text);
 }
 
-std::optional<QString> ScriptedDialogs::openFile(const FileDialogSpec& spec) {
-    fileDialogs.push_back(spec);
-    const auto e = take("Open", spec.title, {});
+std::optional<QString> ScriptedDialogs::openFile(const FileDialogSpec& request) {
+    fileDialogs.push_back(request);
+    const auto e = take("Open", request.title, {});
     return e ? e->reply : std::nullopt;
 }
 
-std::optional<QString> ScriptedDialogs::saveFile(const FileDialogSpec& spec) {
-    fileDialogs.push_back(spec);
-    const auto e = take("Save", spec.title, {});
+std::optional<QString> ScriptedDialogs::saveFile(const FileDialogSpec& request) {
+    fileDialogs.push_back(request);
+    const auto e = take("Save", request.title, {});
     return e ? e->reply : std::nullopt;
 }
 

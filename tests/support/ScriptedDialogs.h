@@ -57,8 +57,8 @@ public:
                                  const QString& value) override;
     void errorReport(const QString& text) override;
     void assertion(const QString& text) override;
-    std::optional<QString> openFile(const FileDialogSpec& spec) override;
-    std::optional<QString> saveFile(const FileDialogSpec& spec) override;
+    std::optional<QString> openFile(const FileDialogSpec& request) override;
+    std::optional<QString> saveFile(const FileDialogSpec& request) override;
     int execModal(QDialog& dialog) override;
 
 private:
