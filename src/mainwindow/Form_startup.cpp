@@ -190,6 +190,7 @@ void TMainForm::LoadMainData() {
     }
     std::vector<QString> rows;
     rows.reserve(load.items.size());
+    Items.reserve(Items.size() + load.items.size());
     for (auto& rec : load.items) {
         rows.push_back(QString::fromStdString(rec->Name));
         CurrentItem = &Items.append(std::move(rec));

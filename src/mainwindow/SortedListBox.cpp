@@ -4,6 +4,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 namespace quorvel {
 
@@ -32,20 +34,53 @@ int SortedNamesModel::insertSorted(const QString& s) {
 }
 
 void SortedNamesModel::assignSorted(std::vector<QString> rows) {
-    // Folding each name once and comparing the folded texts gives the same order as the
-    // case-insensitive compare, at a fraction of its cost on long lists.
-    std::vector<std::pair<QString, std::size_t>> keys;
-    keys.reserve(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) keys.emplace_back(rows[i].toCaseFolded(), i);
-    std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
-        return QString::compare(a.first, b.first, Qt::CaseSensitive) < 0;
+    // Each row is case-folded once into one contiguous buffer as big-endian UTF-16, where
+    // memcmp gives code-unit order, the order of the case-insensitive comparison; equal
+    // keys keep their given order.  Folding in every comparison of 100,000 rows, and
+    // chasing each row's own heap block, cost several times more.
+    std::vector<unsigned char> arena;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> span(rows.size());  // offset, bytes
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const QString& r = rows[i];
+        const std::size_t at = arena.size();
+        arena.resize(at + 2 * static_cast<std::size_t>(r.size()));
+        unsigned char* out = arena.data() + at;
+        const char16_t* in = reinterpret_cast<const char16_t*>(r.utf16());
+        const qsizetype n = r.size();
+        bool ascii = true;
+        for (qsizetype k = 0; k < n; ++k) {
+            char16_t c = in[k];
+            if (c >= 0x80) { ascii = false; break; }
+            if (c >= 'A' && c <= 'Z') c = static_cast<char16_t>(c + 32);
+            out[2 * k] = 0;
+            out[2 * k + 1] = static_cast<unsigned char>(c);
+        }
+        if (!ascii) {
+            const QString folded = r.toCaseFolded();
+            arena.resize(at + 2 * static_cast<std::size_t>(folded.size()));
+            out = arena.data() + at;
+            for (qsizetype k = 0; k < folded.size(); ++k) {
+                const char16_t c = folded.at(k).unicode();
+                out[2 * k] = static_cast<unsigned char>(c >> 8);
+                out[2 * k + 1] = static_cast<unsigned char>(c & 0xff);
+            }
+        }
+        span[i] = {static_cast<std::uint32_t>(at), static_cast<std::uint32_t>(arena.size() - at)};
+    }
+    std::vector<std::uint32_t> order(rows.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const auto [oa, la] = span[a];
+        const auto [ob, lb] = span[b];
+        const int c = std::memcmp(arena.data() + oa, arena.data() + ob, std::min(la, lb));
+        if (c != 0) return c < 0;
+        return la != lb ? la < lb : a < b;
     });
     std::vector<QString> sorted;
     sorted.reserve(rows.size());
-    for (const auto& k : keys) sorted.push_back(std::move(rows[k.second]));
-    rows = std::move(sorted);
+    for (std::uint32_t i : order) sorted.push_back(std::move(rows[i]));
     beginResetModel();
-    rows_ = std::move(rows);
+    rows_ = std::move(sorted);
     endResetModel();
 }
 

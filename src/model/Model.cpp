@@ -28,22 +28,40 @@ void leave(std::string& groups, std::int32_t number) {
 
 }  // namespace membership
 
-namespace {
-
-void insertSorted(std::vector<std::size_t>& v, std::size_t pos) {
-    v.insert(std::lower_bound(v.begin(), v.end(), pos), pos);
+void ItemList::IdSet::insert(std::uint64_t id) {
+    if (!any) {
+        first = id;
+        any = true;
+    } else if (id < first) {
+        rest.insert(rest.begin(), first);
+        first = id;
+    } else {
+        rest.insert(std::lower_bound(rest.begin(), rest.end(), id), id);
+    }
 }
 
-void eraseValue(std::vector<std::size_t>& v, std::size_t pos) {
-    const auto it = std::lower_bound(v.begin(), v.end(), pos);
-    if (it != v.end() && *it == pos) v.erase(it);
+void ItemList::IdSet::erase(std::uint64_t id) {
+    if (!any) return;
+    if (id == first) {
+        if (rest.empty()) {
+            any = false;
+        } else {
+            first = rest.front();
+            rest.erase(rest.begin());
+        }
+        return;
+    }
+    const auto it = std::lower_bound(rest.begin(), rest.end(), id);
+    if (it != rest.end() && *it == id) rest.erase(it);
 }
 
-}  // namespace
+std::size_t ItemList::positionOf(std::uint64_t id) const {
+    return static_cast<std::size_t>(std::lower_bound(ids_.begin(), ids_.end(), id) - ids_.begin());
+}
 
 void ItemList::indexName(std::size_t pos) {
-    insertSorted(byName_[items_[pos]->Name], pos);
-    insertSorted(byUpperName_[upperAscii(items_[pos]->Name)], pos);
+    byName_[items_[pos]->Name].insert(ids_[pos]);
+    byUpperName_[upperAscii(items_[pos]->Name)].insert(ids_[pos]);
 }
 
 void ItemList::unindexName(std::size_t pos) {
@@ -52,29 +70,29 @@ void ItemList::unindexName(std::size_t pos) {
             map == &byName_ ? items_[pos]->Name : upperAscii(items_[pos]->Name);
         auto it = map->find(k);
         if (it == map->end()) continue;
-        eraseValue(it->second, pos);
+        it->second.erase(ids_[pos]);
         if (it->second.empty()) map->erase(it);
     }
 }
 
-Rec& ItemList::append(std::unique_ptr<Rec> rec) {
-    items_.push_back(std::move(rec));
-    indexName(items_.size() - 1);
-    return *items_.back();
+void ItemList::reserve(std::size_t n) {
+    items_.reserve(n);
+    ids_.reserve(n);
+    byName_.reserve(n);
+    byUpperName_.reserve(n);
 }
 
-void ItemList::renumberFrom(std::size_t pos) {
-    // Positions after an erased one move down by one in every index entry.
-    for (auto* map : {&byName_, &byUpperName_})
-        for (auto& [name, positions] : *map)
-            for (auto& p : positions)
-                if (p > pos) --p;
+Rec& ItemList::append(std::unique_ptr<Rec> rec) {
+    items_.push_back(std::move(rec));
+    ids_.push_back(nextId_++);
+    indexName(items_.size() - 1);
+    return *items_.back();
 }
 
 void ItemList::erase(std::size_t i) {
     unindexName(i);
     items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(i));
-    renumberFrom(i);
+    ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(i));
 }
 
 void ItemList::rename(std::size_t i, std::string newName) {
@@ -85,6 +103,7 @@ void ItemList::rename(std::size_t i, std::string newName) {
 
 void ItemList::clear() {
     items_.clear();
+    ids_.clear();
     byName_.clear();
     byUpperName_.clear();
 }
@@ -93,7 +112,7 @@ std::size_t ItemList::resolve(std::string_view name) const {
     assert(!items_.empty());
     const auto it = byName_.find(std::string(name));
     if (it == byName_.end() || it->second.empty()) return items_.size() - 1;
-    return it->second.front();
+    return positionOf(it->second.first);
 }
 
 bool ItemList::contains(std::string_view name) const {
@@ -103,14 +122,17 @@ bool ItemList::contains(std::string_view name) const {
 std::ptrdiff_t ItemList::findIgnoringAsciiCase(std::string_view name) const {
     const auto it = byUpperName_.find(upperAscii(name));
     if (it == byUpperName_.end() || it->second.empty()) return -1;
-    return static_cast<std::ptrdiff_t>(it->second.front());
+    return static_cast<std::ptrdiff_t>(positionOf(it->second.first));
 }
 
 std::size_t ItemList::indexOf(const Rec* rec) const {
     const auto it = byName_.find(rec->Name);
-    if (it != byName_.end())
-        for (std::size_t p : it->second)
-            if (items_[p].get() == rec) return p;
+    if (it != byName_.end() && it->second.any) {
+        auto at = [&](std::uint64_t id) { return positionOf(id); };
+        if (items_[at(it->second.first)].get() == rec) return at(it->second.first);
+        for (std::uint64_t id : it->second.rest)
+            if (items_[at(id)].get() == rec) return at(id);
+    }
     return static_cast<std::size_t>(-1);
 }
 

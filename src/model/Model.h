@@ -63,17 +63,32 @@ public:
     std::ptrdiff_t findIgnoringAsciiCase(std::string_view name) const;
     // Position of a record of this list (kept current through erase).
     std::size_t indexOf(const Rec* rec) const;
+    void reserve(std::size_t n);
 
 private:
     void indexName(std::size_t pos);
     void unindexName(std::size_t pos);
-    void renumberFrom(std::size_t pos);
+    std::size_t positionOf(std::uint64_t id) const;
 
     std::vector<std::unique_ptr<Rec>> items_;
-    // name -> positions holding it, ascending
-    std::unordered_map<std::string, std::vector<std::size_t>> byName_;
-    // upper-cased name -> positions holding it, ascending
-    std::unordered_map<std::string, std::vector<std::size_t>> byUpperName_;
+    // Every Item gets an id that never changes; ids ascend in list order (Items are only
+    // appended), so an erase moves no index entry and a position is a binary search away.
+    std::vector<std::uint64_t> ids_;
+    std::uint64_t nextId_ = 0;
+    // The ids bearing one name, ascending; names are nearly always unique, so the first
+    // id lives inline and only further ones take a vector.
+    struct IdSet {
+        std::uint64_t first = 0;
+        bool any = false;
+        std::vector<std::uint64_t> rest;
+        bool empty() const { return !any; }
+        void insert(std::uint64_t id);
+        void erase(std::uint64_t id);
+    };
+    // name -> ids holding it
+    std::unordered_map<std::string, IdSet> byName_;
+    // upper-cased name -> ids holding it
+    std::unordered_map<std::string, IdSet> byUpperName_;
 };
 
 // The fixed table of 50 groups; positions count from 1 as the rest of the program does.
