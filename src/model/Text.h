@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,10 @@ bool isValidUtf8(std::string_view s);
 // Bytes of one line as UTF-8: valid UTF-8 stays, anything else is taken as Windows-1252.
 std::string decodeLine(std::string_view bytes);
 std::string cp1252ToUtf8(std::string_view bytes);
+void appendUtf8(std::string& out, std::uint32_t codePoint);
+// Reads one code point at `pos` and advances past it.  A byte that does not start valid
+// UTF-8 is taken as Windows-1252, as the file readers do.
+char32_t nextCodePoint(std::string_view text, std::size_t& pos);
 
 // Number of code points (invalid bytes count one each).
 std::size_t charCount(std::string_view s);

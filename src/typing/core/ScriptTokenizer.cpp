@@ -5,46 +5,6 @@
 
 namespace quorvel {
 
-char32_t nextCodePoint(std::string_view text, std::size_t& pos) {
-    const auto c = static_cast<unsigned char>(text[pos]);
-    if (c < 0x80) {
-        ++pos;
-        return c;
-    }
-    std::size_t n = 0;
-    char32_t cp = 0;
-    if ((c & 0xE0) == 0xC0) {
-        n = 2;
-        cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-        n = 3;
-        cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-        n = 4;
-        cp = c & 0x07;
-    }
-    bool valid = n != 0 && pos + n <= text.size();
-    for (std::size_t k = 1; valid && k < n; ++k) {
-        const auto cc = static_cast<unsigned char>(text[pos + k]);
-        valid = (cc & 0xC0) == 0x80;
-        cp = (cp << 6) | (cc & 0x3F);
-    }
-    if (valid) {
-        const bool overlong = (n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) ||
-                              (n == 4 && cp < 0x10000);
-        valid = !overlong && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-    }
-    if (valid) {
-        pos += n;
-        return cp;
-    }
-    // One stray byte: its Windows-1252 character.
-    const std::string utf8 = cp1252ToUtf8(text.substr(pos, 1));
-    ++pos;
-    std::size_t p = 0;
-    return nextCodePoint(utf8, p);
-}
-
 int keyCodeFor(std::string_view codeText) {
     const std::string upper = upperAscii(codeText);
     if (upper == "ENTER") return VK_RETURN;

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "model/Text.h"  // nextCodePoint
+
 namespace quorvel {
 
 struct ScriptElement {
@@ -19,9 +21,6 @@ struct ScriptElement {
     bool operator==(const ScriptElement&) const = default;
 };
 
-// Reads one code point at `pos` and advances past it.  A byte that does not start valid
-// UTF-8 is taken as Windows-1252, as the file readers do.
-char32_t nextCodePoint(std::string_view text, std::size_t& pos);
 
 // The virtual key of a code's text ("TAB", "enter", ...; only a-z fold), or 0.
 int keyCodeFor(std::string_view codeText);
