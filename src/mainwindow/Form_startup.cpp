@@ -235,7 +235,7 @@ void TMainForm::keepDamagedDataFile() {
                         .arg(QFileInfo(kept).fileName()));
 }
 
-void TMainForm::SaveData(bool backup) {
+bool TMainForm::SaveData(bool backup) {
     const QString dat = paths.file(QStringLiteral("Quorvel.dat"));
     try {
         const std::string bytes = writeMainData(Groups, Items, formats, currentYear());
@@ -243,8 +243,10 @@ void TMainForm::SaveData(bool backup) {
         if (dataFileDamaged_ && !damagedFileKept_ && fileExists(dat)) keepDamagedDataFile();
         writeWholeFile(dat, bytes);
         if (backup) copyFileReplacing(dat, paths.file(QStringLiteral("Quorvel.bak")));
+        return true;
     } catch (const QuorvelError&) {
         restoreBackupAfterFailedSave();
+        return false;
     }
 }
 

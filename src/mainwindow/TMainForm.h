@@ -53,6 +53,8 @@ struct MainFormSeams {
     QString downloadHost;                  // the download server (IPv4 address)
     quint16 downloadPort = 80;
     int downloadTimeoutMs = 30000;         // a request that receives nothing this long fails
+    int downloadDeadlineMs = 300000;       // no request lasts longer than this
+    qint64 downloadMaxBytes = 64LL * 1024 * 1024;  // a longer reply is no file of ours
     QString advertLibrary;                 // full path of advert.so; empty: beside the program
 };
 
@@ -77,7 +79,7 @@ public:
     void CreateNewGroup(const QString& name);
 
     // ---- main data file (startup.cpp)
-    void SaveData(bool backup);
+    bool SaveData(bool backup);  // false when the file on disk is not the model
     void LoadMainData();
     void MenuSaveDataClick();
 
