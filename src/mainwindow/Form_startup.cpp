@@ -50,6 +50,8 @@ void TMainForm::FormCreate() {
             dialogs.errorReport(QString::fromStdString(e.what()));
         }
     };
+    // Left by a save that was cut short; the files they were for are whole.
+    step([&] { removeStaleSaveFiles(paths.folder); });
     step([&] { formats.applyStartupRules(); });
     step([&] {
         const IniFile brand = readIni(paths.file(QStringLiteral("brand.ini")));
@@ -113,8 +115,11 @@ void TMainForm::readSettings(const IniFile& ini) {
 }
 
 void TMainForm::writeSettings() {
-    const QString path = paths.file(QStringLiteral("Quorvel.ini"));
-    IniFile ini = readIni(path);  // keeps the file's other sections, keys and comments
+    writeWholeFile(paths.file(QStringLiteral("Quorvel.ini")), settingsFileBytes());
+}
+
+std::string TMainForm::settingsFileBytes() const {
+    IniFile ini = readIni(paths.file(QStringLiteral("Quorvel.ini")));  // keeps the file's other sections, keys and comments
     const QRect outer = frameGeometry();
     ini.writeInteger("Window", "Height", outer.height());
     ini.writeInteger("Window", "Top", outer.top());
@@ -128,7 +133,7 @@ void TMainForm::writeSettings() {
     ini.writeBool("Options", "CheckForFiles", CheckForFiles->isChecked());
     ini.writeBool("Options", "AlwaysOnTop", AlwaysOnTop->isChecked());
     ini.writeString("Options", "Browser", Browser->text().toStdString());
-    writeWholeFile(path, ini.bytes());
+    return ini.bytes();
 }
 
 void TMainForm::FormDestroy() {
@@ -235,19 +240,34 @@ void TMainForm::keepDamagedDataFile() {
                         .arg(QFileInfo(kept).fileName()));
 }
 
+std::string TMainForm::mainDataFileBytes() const {
+    return writeMainData(Groups, Items, formats, currentYear());
+}
+
 bool TMainForm::SaveData(bool backup) {
     const QString dat = paths.file(QStringLiteral("Quorvel.dat"));
+    std::string bytes;
     try {
-        const std::string bytes = writeMainData(Groups, Items, formats, currentYear());
+        bytes = mainDataFileBytes();
         if (!Items.empty()) CurrentItem = Items.ptr(Items.size() - 1);
         if (dataFileDamaged_ && !damagedFileKept_ && fileExists(dat)) keepDamagedDataFile();
         writeWholeFile(dat, bytes);
-        if (backup) copyFileReplacing(dat, paths.file(QStringLiteral("Quorvel.bak")));
-        return true;
     } catch (const QuorvelError&) {
         restoreBackupAfterFailedSave();
         return false;
     }
+    if (!backup) return true;
+    // The backup is the file just written, so it comes from the same bytes.
+    try {
+        writeWholeFile(paths.file(QStringLiteral("Quorvel.bak")), bytes);
+    } catch (const InOutError& e) {
+        dialogs.error(QStringLiteral("Your items are saved in Quorvel.dat, but the backup "
+                                     "Quorvel.bak could not be written (%1).\nThe previous "
+                                     "backup is kept as it was.")
+                          .arg(QString::fromStdString(e.what())));
+        return false;
+    }
+    return true;
 }
 
 void TMainForm::restoreBackupAfterFailedSave() {
@@ -255,15 +275,19 @@ void TMainForm::restoreBackupAfterFailedSave() {
                          QStringLiteral("There was a problem saving your entries.\nWould you like "
                                         "to restore your backup?")))
         return;
-    copyFileReplacing(paths.file(QStringLiteral("Quorvel.dat")),
-                      paths.file(QStringLiteral("Quorvel.err")));
-    copyFileReplacing(paths.file(QStringLiteral("Quorvel.bak")),
-                      paths.file(QStringLiteral("Quorvel.dat")));
+    const QString dat = paths.file(QStringLiteral("Quorvel.dat"));
+    const QString bak = paths.file(QStringLiteral("Quorvel.bak"));
+    if (fileExists(dat)) copyFileReplacing(dat, paths.file(QStringLiteral("Quorvel.err")));
+    // A restore that fails (a full disk, say) leaves Quorvel.dat as it was; say so.
+    if (!fileExists(bak) || !copyFileReplacing(bak, dat))
+        dialogs.error(QStringLiteral("The backup Quorvel.bak could not be restored.\n"
+                                     "Quorvel.dat is as it was before the save."));
 }
 
 void TMainForm::MenuSaveDataClick() {
-    SaveData(true);
-    dialogs.info(QStringLiteral("All items saved to disk.\n(Backup file created)"));
+    // A failed save has said so already; it is never reported as done.
+    if (SaveData(true))
+        dialogs.info(QStringLiteral("All items saved to disk.\n(Backup file created)"));
 }
 
 }  // namespace quorvel

@@ -70,6 +70,9 @@ public:
     void AlwaysOnTopClick();
     void AdAdCounted() { ++AdCount; }
     bool destroyed() const { return destroyed_; }
+    // The settings file as the window's state would write it, and the write itself.
+    std::string settingsFileBytes() const;
+    void writeSettings();
 
     // ---- model operations (itemlist.cpp)
     int FindItem(int row);
@@ -80,6 +83,7 @@ public:
 
     // ---- main data file (startup.cpp)
     bool SaveData(bool backup);  // false when the file on disk is not the model
+    std::string mainDataFileBytes() const;  // what SaveData writes
     void LoadMainData();
     void MenuSaveDataClick();
 
@@ -325,7 +329,6 @@ private:
     void createComponents();
     void connectItemControls();
     void readSettings(const IniFile& ini);
-    void writeSettings();
     void keepDamagedDataFile();
     void restoreBackupAfterFailedSave();
 
