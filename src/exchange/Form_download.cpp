@@ -30,20 +30,28 @@ const QString kListFile = QStringLiteral("qdf.lst");
 const char* const kFileFailed = "Unable to download file from the tembrook server.";
 const char* const kListFailed = "Unable to download list file from the tembrook server.";
 
-// A reply this large is no list or group file of ours; stop before it fills the disk.
-constexpr qint64 kMaxReplyBytes = 64LL * 1024 * 1024;
+// Bytes the connection holds before the program takes them: a server that sends
+// faster than the disk takes them then waits in its own buffers, not in ours.
+constexpr qint64 kReadBufferBytes = 1 << 20;
 
 // The connection together with what one transfer needs: the file being written, the
-// silence timer and the wait loop that RequestFile runs.  `Client` is always one of these.
+// silence and deadline timers and the wait loop that RequestFile runs.  `Client` is
+// always one of these.
 class TransferSocket : public QTcpSocket {
 public:
-    explicit TransferSocket(QObject* parent) : QTcpSocket(parent), silence(this) {
+    explicit TransferSocket(QObject* parent) : QTcpSocket(parent), silence(this), deadline(this) {
         silence.setSingleShot(true);
+        deadline.setSingleShot(true);
+        // A coarse timer may fire a twentieth early; these limits are meant to the millisecond.
+        silence.setTimerType(Qt::PreciseTimer);
+        deadline.setTimerType(Qt::PreciseTimer);
+        setReadBufferSize(kReadBufferBytes);
     }
     // The reply goes to a temporary file that takes the requested name only on success.
     std::unique_ptr<QSaveFile> file;
     qint64 received = 0;
-    QTimer silence;
+    QTimer silence;   // restarted by every sign of life
+    QTimer deadline;  // never restarted: a byte now and then must not keep a request alive
     QEventLoop* wait = nullptr;
 };
 
@@ -54,6 +62,7 @@ TransferSocket& transferOf(TMainForm& f) { return *static_cast<TransferSocket*>(
 void endRequest(TMainForm& f, bool failed) {
     TransferSocket& t = transferOf(f);
     t.silence.stop();
+    t.deadline.stop();
     if (failed) {
         f.TransferFailed = true;
         if (t.file) t.file->cancelWriting();
@@ -75,6 +84,9 @@ TransferSocket& clientOf(TMainForm& f) {
         QObject::connect(&s->silence, &QTimer::timeout, &f, [&f] {
             if (f.Transferring) endRequest(f, true);
         });
+        QObject::connect(&s->deadline, &QTimer::timeout, &f, [&f] {
+            if (f.Transferring) endRequest(f, true);
+        });
     }
     return transferOf(f);
 }
@@ -89,10 +101,15 @@ std::vector<std::string> programFileNames(const ProgramPaths& paths) {
     return names;
 }
 
-std::optional<QString> whyNotDownloadable(const ProgramPaths& paths, const QString& name) {
-    const auto reason = unsafeFileNameReason(name.toStdString(), programFileNames(paths));
+std::optional<QString> whyNotDownloadable(const std::vector<std::string>& reserved,
+                                          const QString& name) {
+    const auto reason = unsafeFileNameReason(name.toStdString(), reserved);
     if (!reason) return std::nullopt;
     return QStringLiteral("This file cannot be downloaded. ") + QString::fromStdString(*reason);
+}
+
+std::optional<QString> whyNotDownloadable(const ProgramPaths& paths, const QString& name) {
+    return whyNotDownloadable(programFileNames(paths), name);
 }
 
 // The import's own test of the first line, on the file's first bytes only.
@@ -124,6 +141,7 @@ bool TMainForm::RequestFile(const QString& name) {
         TransferSocket& t = clientOf(*this);
         t.received = 0;
         t.silence.start(seams.downloadTimeoutMs);
+        t.deadline.start(seams.downloadDeadlineMs);
         // Every request opens a fresh connection; the outcome arrives as notifications,
         // possibly before connectToHost returns (a refused loopback connection does).
         t.connectToHost(host, seams.downloadPort);
@@ -179,9 +197,9 @@ void TMainForm::ClientRead() {
     }
     t.silence.start(seams.downloadTimeoutMs);
     while (t.bytesAvailable() > 0) {
-        const QByteArray bytes = t.read(1 << 20);
+        const QByteArray bytes = t.read(kReadBufferBytes);
         t.received += bytes.size();
-        if (t.received > kMaxReplyBytes) {
+        if (t.received > seams.downloadMaxBytes) {
             endRequest(*this, true);
             return;
         }
@@ -230,17 +248,21 @@ void TMainForm::CheckButtonClick() {
             return;
         }
         ListFile list = parseListFile(readWholeFile(paths.file(kListFile)));
-        if (!list.headerValid) {
+        if (!list.headerValid || list.tooManyEntries) {
             dialogs.error(QStringLiteral("Invalid List File."));
             return;
         }
         ListLines = std::move(list.lines);
         std::vector<QString> shown;
+        shown.reserve(ListLines.size());
+        const bool newOnly = NewOnly->isChecked();
+        const std::vector<std::string> reserved = programFileNames(paths);
         for (const std::string& line : ListLines) {
-            const QString name = QString::fromStdString(nameOf(line));
+            QString name = QString::fromStdString(shownName(nameOf(line)));
             // A name that cannot be downloaded stays listed, so that selecting it says why.
-            const bool present = !whyNotDownloadable(paths, name) && fileExists(paths.file(name));
-            if (!NewOnly->isChecked() || !present) shown.push_back(name);
+            if (newOnly && !whyNotDownloadable(reserved, name) && fileExists(paths.file(name)))
+                continue;
+            shown.push_back(std::move(name));
         }
         FileList->setItems(std::move(shown));
         if (FileList->count() == 0) dialogs.info(QStringLiteral("No new data files available."));

@@ -2,6 +2,7 @@
 // on offer.  Also the rule that keeps a listed name from reaching outside its folder.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,8 +13,14 @@ namespace quorvel {
 // "Quorvel List File. " + the product home page; matched exactly.
 std::string listFileHeader();
 
+// More entries than any publisher offers; a longer list would only cost memory and
+// seconds of a window that does not answer.
+inline constexpr std::size_t kMaxListEntries = 100000;
+
 struct ListFile {
     bool headerValid = false;
+    // More than kMaxListEntries entries; `lines` is then empty.
+    bool tooManyEntries = false;
     // The non-empty lines after the header, in file order (empty when the header is wrong).
     std::vector<std::string> lines;
 };
@@ -23,6 +30,10 @@ ListFile parseListFile(std::string bytes);
 
 // Text before the first comma; empty for a line without one.
 std::string nameOf(std::string_view line);
+// The name as the list shows it.  One too long to be fetched and of more than 256
+// characters is cut to 256 and an ellipsis, so that a list line of megabytes is never
+// laid out; the cut name is still too long, so it is still refused.
+std::string shownName(std::string name);
 // Text after the first comma, at most 1024 characters; empty for a line without one.
 std::string descriptionOf(std::string_view line);
 // The description of the first line, in file order, that begins with the name; so a
