@@ -83,6 +83,13 @@ CivilDateTime decodeDayNumber(double dayNumber) {
     return t;
 }
 
+bool isCalendarDayNumber(double dayNumber) {
+    // Far outside, the day number would not even convert to whole milliseconds.
+    if (!(std::fabs(dayNumber) < 3.0e6)) return false;
+    const int year = decodeDayNumber(dayNumber).year;
+    return year >= 1 && year <= 9999;
+}
+
 double dayPart(double dayNumber) {
     double d = std::round(dayNumber);
     if (d > dayNumber) d -= 1;

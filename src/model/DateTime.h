@@ -40,6 +40,9 @@ struct CivilDateTime {
 double encodeDayNumber(const CivilDateTime& t);
 CivilDateTime decodeDayNumber(double dayNumber);
 bool isValidDate(int year, int month, int day);
+// Whether a day number falls in the years 1 to 9999, the only ones whose date-time text
+// reads back; false for anything not finite.
+bool isCalendarDayNumber(double dayNumber);
 // The floor of a day number, as the due rule takes it.
 double dayPart(double dayNumber);
 

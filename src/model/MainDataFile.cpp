@@ -72,7 +72,9 @@ public:
             count = leadingNumber(charMid(first, 17));
         } else {
             const std::int32_t groups = leadingNumber(charMid(first, 11));
-            for (std::int32_t k = 1; k <= groups; ++k) readGroup();
+            // Past the end every line reads as empty: a count of two thousand million must
+            // not go on reading groups that are not there.
+            for (std::int32_t k = 1; k <= groups && !in_.eof(); ++k) readGroup();
             // Counts are read whole: a fixed width would cut 100000 to 10000 and lose Items.
             count = leadingNumber(charMid(line(), 17));
         }
@@ -120,7 +122,12 @@ private:
             FormatSettings& fs = *ctx_.fs;
             if (startsWith(l, "Last1: ")) {
                 if (l.find(fs.decimalSeparator) == std::string::npos) fs.switchDecimalSeparator();
-                rec->LastDone = dateTimeText(toFloat(charMid(l, 8, 255), fs.decimalSeparator), fs);
+                const std::string stored = charMid(l, 8, 255);
+                const double last = toFloat(stored, fs.decimalSeparator);
+                // Outside the years 1 to 9999 the date-time text would not read back, and
+                // every later save would fail on this Item.
+                if (!isCalendarDayNumber(last)) throw ConvertError::notDateTime(stored);
+                rec->LastDone = dateTimeText(last, fs);
             } else {
                 rec->LastDone = charMid(l, 7, 255);
                 if (!parseDateTime(rec->LastDone, fs, ctx_.currentYear))

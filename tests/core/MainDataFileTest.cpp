@@ -210,3 +210,42 @@ TEST(MainDataFile, CountsAndNumbersAreReadWhole) {
     ASSERT_EQ(load.items.size(), 100000u);
     EXPECT_EQ(load.items[0]->EntryCount, 1234567);
 }
+
+// Inputs found by fuzzing the reader.
+TEST(MainDataFile, CountsAndDayNumbersFromAHostileFileStayHarmless) {
+    // A group count of two thousand million went on reading empty groups past the end of
+    // the file for minutes and gigabytes.
+    FormatSettings fs = dmy();
+    const MainDataLoad groups =
+        read("NumGroups: 2147483647\r\nGroupName1=Cars\r\nGroupNumber1=1\r\n", fs);
+    ASSERT_EQ(groups.groups.size(), 1u);
+    EXPECT_EQ(groups.groups[0].GroupName, "Cars");
+    EXPECT_TRUE(groups.groupsNotLoaded.empty());
+
+    // A Last1 far outside the calendar hung the date conversion; one just outside the
+    // years 1 to 9999 loaded as text that no later save could write.  Such an Item is
+    // skipped and reported like any other bad one; the boundaries still load.
+    const auto file = [](const std::string& last) {
+        return "NumGroups: 0\r\nNumber of items: 2\r\n" + S +
+               "Item: 1\r\nName: Far\r\nGroup: \r\nSite: \r\nKeys: \r\nLast1: " + last +
+               "\r\nFreq: 5,0\r\n\r\n" + S +
+               "Item: 2\r\nName: Near\r\nGroup: \r\nSite: \r\nKeys: \r\nLast1: 36526\r\n"
+               "Freq: 5,0\r\n\r\n" + S;
+    };
+    for (const std::string last : {"1e300", "-1e300", "4e18", "2958466", "-693594"}) {
+        FormatSettings f = dmy();
+        std::vector<std::string> bad;
+        const MainDataLoad load = read(file(last), f, &bad);
+        EXPECT_EQ(bad, std::vector<std::string>{"Far"}) << last;
+        ASSERT_EQ(load.items.size(), 1u) << last;
+        EXPECT_EQ(load.items[0]->Name, "Near");
+    }
+    for (const std::string last : {"2958465.999", "-693593.5"}) {
+        FormatSettings f = dmy();
+        const MainDataLoad load = read(file(last), f);
+        ASSERT_TRUE(load.clean()) << last;
+        ItemList l;
+        for (const auto& rec : load.items) l.append(std::make_unique<Rec>(*rec));
+        EXPECT_NO_THROW(writeMainData(GroupTable{}, l, f, 2026)) << last;
+    }
+}

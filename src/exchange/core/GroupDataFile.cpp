@@ -1,7 +1,5 @@
 #include "exchange/core/GroupDataFile.h"
 
-#include <cmath>
-
 #include "BuildConfig.h"
 #include "model/Errors.h"
 #include "model/Numbers.h"
@@ -40,9 +38,7 @@ void scrambled(LineWriter& w, std::string_view key, std::string_view value) {
 // so one such Item from a downloaded file would stop every later save of the data file.
 double dayNumberOf(const std::string& text, char decimalSeparator) {
     const double v = toFloat(text, decimalSeparator);
-    if (!(std::fabs(v) < 3.0e6)) throw ConvertError::notDateTime(text);
-    const int year = decodeDayNumber(v).year;
-    if (year < 1 || year > 9999) throw ConvertError::notDateTime(text);
+    if (!isCalendarDayNumber(v)) throw ConvertError::notDateTime(text);
     return v;
 }
 
