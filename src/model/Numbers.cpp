@@ -111,6 +111,20 @@ double toFloat(std::string_view s, char decimalSeparator) {
 std::string formatDayNumber(double value, char decimalSeparator) {
     // Round to thousandths first so that 0.9996 carries into the whole part.
     const double thousandths = std::round(std::fabs(value) * 1000.0);
+    // From 2^53 thousandths on the sums below are no longer exact and the whole part may
+    // not fit an integer: the C library writes such digits.
+    if (!(thousandths < 9.0e15)) {
+        char buf[330];
+        std::snprintf(buf, sizeof buf, "%.3f", std::fabs(value));
+        std::string digits(buf);
+        const std::size_t point = digits.find('.');
+        if (point != std::string::npos) {
+            while (digits.back() == '0') digits.pop_back();
+            if (digits.back() == '.') digits.pop_back();
+            else digits[point] = decimalSeparator;
+        }
+        return value < 0 ? "-" + digits : digits;
+    }
     const auto whole = static_cast<long long>(std::floor(thousandths / 1000.0));
     auto frac = static_cast<int>(thousandths - static_cast<double>(whole) * 1000.0);
     std::string out;

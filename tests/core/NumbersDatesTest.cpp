@@ -102,3 +102,12 @@ TEST(DateTime, StartupRulesAndTwoDigitYears) {
     EXPECT_EQ(decodeDayNumber(*parseDateTime("01/01/76", other, 2026)).year, 1976);
     EXPECT_EQ(decodeDayNumber(*parseDateTime("01/01/75", other, 2026)).year, 2075);
 }
+
+// Found by fuzzing: a whole part too large for an integer was undefined behaviour.
+TEST(Numbers, DayNumberPatternOfHugeNumbersKeepsTheirDigits) {
+    EXPECT_EQ(formatDayNumber(10000000000000.25, '.'), "10000000000000.25");
+    EXPECT_EQ(formatDayNumber(-10000000000000.25, ','), "-10000000000000,25");
+    EXPECT_EQ(formatDayNumber(1e16, '.'), "10000000000000000");
+    for (const double v : {1.5e100, -1e300, 1.7e308})
+        EXPECT_DOUBLE_EQ(toFloat(formatDayNumber(v, '.'), '.'), v);
+}
