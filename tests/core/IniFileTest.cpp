@@ -27,3 +27,15 @@ TEST(IniFile, WritingKeepsOtherSectionsKeysAndComments) {
               "; keep me\r\n[Other]\r\nx=1\r\n\r\n[Options]\r\n; note\r\nAutoSave=0\r\nBrowser=b\r\n"
               "\r\n[Window]\r\nHeight=350\r\n");
 }
+
+// Found by fuzzing: a value holding line breaks wrote lines of its own, which the next
+// start read as other keys or a section.
+TEST(IniFile, ALineBreakInAValueCannotStartALine) {
+    IniFile ini("[Options]\r\nAutoSave=1\r\n");
+    ini.writeString("Options", "Browser", "/usr/bin/x\r\n[Window]\nHeight=1\rTop=2");
+    const IniFile again(ini.bytes());
+    EXPECT_EQ(again.readString("Options", "Browser", ""), "/usr/bin/x [Window] Height=1 Top=2");
+    EXPECT_EQ(again.readInteger("Window", "Height", 350), 350);
+    EXPECT_EQ(again.readInteger("Options", "Top", -1), -1);
+    EXPECT_TRUE(again.readBool("Options", "AutoSave", false));
+}

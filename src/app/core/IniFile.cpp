@@ -22,6 +22,22 @@ bool isSectionLine(std::string_view line, std::string* name) {
     return true;
 }
 
+// A value is one line of the file: a break inside it would start a line of its own, read
+// back as another key or even a section.  Each break is written as a blank.
+std::string oneLine(std::string_view value) {
+    if (value.find_first_of("\r\n") == std::string_view::npos) return std::string(value);
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\r' || value[i] == '\n') {
+            out += ' ';
+            if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+        } else {
+            out += value[i];
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 void IniFile::parse(std::string_view bytes) {
@@ -90,7 +106,7 @@ std::int32_t IniFile::readInteger(std::string_view section, std::string_view key
 void IniFile::writeString(std::string_view section, std::string_view key, std::string_view value) {
     long end = -1;
     const long i = findKey(section, key, &end);
-    const std::string line = std::string(key) + "=" + std::string(value);
+    const std::string line = std::string(key) + "=" + oneLine(value);
     if (i >= 0) {
         lines_[i] = line;
     } else if (end >= 0) {
