@@ -1,5 +1,7 @@
 #include "model/MainDataFile.h"
 
+#include <algorithm>
+
 #include "model/Errors.h"
 #include "model/Numbers.h"
 #include "model/Text.h"
@@ -8,9 +10,24 @@ namespace quorvel {
 
 namespace {
 
+constexpr char kEndOfText = '\x1A';
+
+// The byte 1A ends the readable text: inside a value it would hide every line after it
+// at the next start.  It has no meaning in these fields (though a group data file can
+// bring one in), so it is left out.
+std::string storable(const std::string& s) {
+    if (s.find(kEndOfText) == std::string::npos) return s;
+    std::string out;
+    out.reserve(s.size());
+    for (const char c : s)
+        if (c != kEndOfText) out += c;
+    return out;
+}
+
 // The layout has one line per field: a line break inside a value would shift every line
 // after it, so breaks become the script's Return code or a blank.
-std::string oneLine(const std::string& s, const char* breakText) {
+std::string oneLine(const std::string& value, const char* breakText) {
+    const std::string s = storable(value);
     bool breaks = false;
     for (const char c : s) breaks = breaks || c == '\r' || c == '\n';
     if (!breaks) return s;
@@ -26,6 +43,24 @@ std::string oneLine(const std::string& s, const char* breakText) {
     return out;
 }
 
+// Comment lines are read up to the Item separator: a comment line equal to it would end
+// the Item there and have the rest of the comment read as further Items, so such a line
+// is written without its final 03.  Lines end where the reader ends them, at CR.
+std::string commentLines(const std::string& comments) {
+    std::string out = storable(comments);
+    if (out.find(kItemSeparator) == std::string::npos) return out;
+    for (std::size_t start = 0; start <= out.size();) {
+        const std::size_t cr = std::min(out.find('\r', start), out.size());
+        if (out.compare(start, cr - start, kItemSeparator) == 0) {
+            out.erase(cr - 1, 1);
+            continue;  // the same line, now one byte shorter
+        }
+        start = cr + 1;
+        if (start < out.size() && out[start] == '\n') ++start;
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string writeMainData(const GroupTable& groups, const ItemList& items,
@@ -33,7 +68,7 @@ std::string writeMainData(const GroupTable& groups, const ItemList& items,
     LineWriter w;
     w.line("NumGroups: " + std::to_string(groups.count()));
     for (int k = 1; k <= groups.count(); ++k) {
-        w.line("GroupName" + std::to_string(k) + "=" + groups.at(k).GroupName);
+        w.line("GroupName" + std::to_string(k) + "=" + oneLine(groups.at(k).GroupName, " "));
         w.line("GroupNumber" + std::to_string(k) + "=" + std::to_string(groups.at(k).GroupNumber));
     }
     w.line("Number of items: " + std::to_string(items.size()));
@@ -48,7 +83,7 @@ std::string writeMainData(const GroupTable& groups, const ItemList& items,
         w.line("Keys: " + oneLine(r.Keys, "{enter}"));
         w.line("Last1: " + formatDayNumber(last, fs.decimalSeparator));
         w.line("Freq: " + std::to_string(r.RepeatDays) + "," + std::to_string(r.EntryCount));
-        w.line(r.Comments);  // its CR LF breaks make several lines
+        w.line(commentLines(r.Comments));  // its CR LF breaks make several lines
         w.line(kItemSeparator);
     }
     return w.take();

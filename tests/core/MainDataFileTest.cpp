@@ -249,3 +249,33 @@ TEST(MainDataFile, CountsAndDayNumbersFromAHostileFileStayHarmless) {
         EXPECT_NO_THROW(writeMainData(GroupTable{}, l, f, 2026)) << last;
     }
 }
+
+// Found by fuzzing a group file import followed by a save: values a downloaded group data
+// file can carry broke the data file, losing or inventing Items at the next start.
+TEST(MainDataFile, ImportedValuesCannotBreakTheLayout) {
+    GroupTable groups;
+    groups.add("Two\r\nlines", 1);  // a line break shifted every line after it
+    ItemList l;
+    auto a = std::make_unique<Rec>();
+    a->Name = "A";
+    a->Site = "http://x/?a=\x1A" "1";  // 1A ended the readable file there
+    a->LastDone = "01/01/2000 00:00";
+    // A comment line equal to the separator ended the Item and made the rest an Item.
+    a->Comments = "before\r\n" + kItemSeparator + "\r\nItem: 2\r\nName: Injected";
+    l.append(std::move(a));
+    auto b = std::make_unique<Rec>();
+    b->Name = "B";
+    b->LastDone = "01/01/2000 00:00";
+    l.append(std::move(b));
+
+    FormatSettings fs = dmy();
+    const MainDataLoad load = read(writeMainData(groups, l, fs, 2026), fs);
+    EXPECT_TRUE(load.clean());
+    ASSERT_EQ(load.groups.size(), 1u);
+    EXPECT_EQ(load.groups[0].GroupName, "Two lines");
+    ASSERT_EQ(load.items.size(), 2u);
+    EXPECT_EQ(load.items[0]->Site, "http://x/?a=1");
+    EXPECT_EQ(load.items[0]->Comments,
+              "before\r\n" + std::string(41, '-') + "\r\nItem: 2\r\nName: Injected");
+    EXPECT_EQ(load.items[1]->Name, "B");
+}
