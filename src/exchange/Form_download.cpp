@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QSaveFile>
 #include <QTcpSocket>
 #include <QTimer>
 #include <cerrno>
@@ -48,7 +47,7 @@ public:
         setReadBufferSize(kReadBufferBytes);
     }
     // The reply goes to a temporary file that takes the requested name only on success.
-    std::unique_ptr<QSaveFile> file;
+    std::unique_ptr<AtomicFile> file;
     qint64 received = 0;
     QTimer silence;   // restarted by every sign of life
     QTimer deadline;  // never restarted: a byte now and then must not keep a request alive
@@ -65,7 +64,7 @@ void endRequest(TMainForm& f, bool failed) {
     t.deadline.stop();
     if (failed) {
         f.TransferFailed = true;
-        if (t.file) t.file->cancelWriting();
+        if (t.file) t.file->discard();
     }
     t.file.reset();
     f.Transferring = false;
@@ -91,7 +90,6 @@ TransferSocket& clientOf(TMainForm& f) {
     return transferOf(f);
 }
 
-int ioErrorCode() { return errno != 0 ? errno : 5; }
 
 // The files beside the program whose names depend on the program file.
 std::vector<std::string> programFileNames(const ProgramPaths& paths) {
@@ -175,10 +173,7 @@ void TMainForm::ClientConnect() {
     TransferSocket& t = transferOf(*this);
     t.silence.start(seams.downloadTimeoutMs);
     try {
-        auto file = std::make_unique<QSaveFile>(paths.file(RequestedFile));
-        errno = 0;
-        if (!file->open(QIODevice::WriteOnly)) throw InOutError(ioErrorCode());
-        t.file = std::move(file);
+        t.file = std::make_unique<AtomicFile>(paths.file(RequestedFile));
     } catch (const std::exception& e) {
         // Without a file there is nothing to receive into; waiting on would only end in
         // a "success" that leaves no file, or an old one, behind.
@@ -203,11 +198,11 @@ void TMainForm::ClientRead() {
             endRequest(*this, true);
             return;
         }
-        errno = 0;
-        if (t.file->write(bytes) != bytes.size() || !t.file->flush()) {
-            const int code = ioErrorCode();
+        try {
+            t.file->write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        } catch (const InOutError& e) {
             endRequest(*this, true);
-            dialogs.errorReport(QString::fromStdString(InOutError(code).what()));
+            dialogs.errorReport(QString::fromStdString(e.what()));
             return;
         }
     }
@@ -218,12 +213,15 @@ void TMainForm::ClientDisconnect() {
     ClientRead();               // whatever arrived with the close
     if (!Transferring) return;
     TransferSocket& t = transferOf(*this);
-    errno = 0;
-    if (!t.file || !t.file->commit()) {
-        const int code = ioErrorCode();
-        const bool hadFile = static_cast<bool>(t.file);
+    if (!t.file) {
         endRequest(*this, true);
-        if (hadFile) dialogs.errorReport(QString::fromStdString(InOutError(code).what()));
+        return;
+    }
+    try {
+        t.file->commit();
+    } catch (const InOutError& e) {
+        endRequest(*this, true);
+        dialogs.errorReport(QString::fromStdString(e.what()));
         return;
     }
     endRequest(*this, false);

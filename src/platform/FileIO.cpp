@@ -22,6 +22,8 @@ int errorCode(int fallback) { return errno != 0 ? errno : fallback; }
 // ".Quorvel.dat.saving-k3Xq9Z": hidden, named after its target, easy to recognise.
 const QString kTempInfix = QStringLiteral(".saving-");
 constexpr int kTempSuffixLength = 6;
+// The longest file name the file systems take; a temporary name must fit as well.
+constexpr int kNameMax = 255;
 
 QString randomSuffix() {
     static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -57,8 +59,14 @@ AtomicFile::AtomicFile(const QString& target) : target_(resolvedTarget(target)) 
     const QString folder = info.absolutePath();
     struct stat old {};
     const bool hadTarget = ::stat(QFile::encodeName(target_).constData(), &old) == 0;
+    // Nothing could ever take the place of a folder; say so before anything is written.
+    if (hadTarget && S_ISDIR(old.st_mode)) throw InOutError(EISDIR);
+    // A long name is cut so that ".", the name, the infix and the suffix stay one name.
+    QString stem = info.fileName();
+    const int room = kNameMax - 1 - int(kTempInfix.size()) - kTempSuffixLength;
+    while (QFile::encodeName(stem).size() > room) stem.chop(1);
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-        temp_ = folder + QLatin1String("/.") + info.fileName() + kTempInfix + randomSuffix();
+        temp_ = folder + QLatin1String("/.") + stem + kTempInfix + randomSuffix();
         errno = 0;
         fd_ = ::open(QFile::encodeName(temp_).constData(),
                      O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

@@ -291,7 +291,7 @@ TEST_F(Download, DownloadedGroupFileIsImportedAndAnErrorPageRemoved) {
 TEST_F(Download, FileThatCannotBeCreatedEndsTheRequest) {
     serve("qdf.lst", listFile({"cars.qdf,Cars"}));
     ASSERT_TRUE(QDir(h.dir.path()).mkdir("qdf.lst"));  // in the way of the list
-    h.dialogs.expectReport("I/O error 5.").expectMessage(MsgKind::Error, kListFailed);
+    h.dialogs.expectReport("I/O error 21.").expectMessage(MsgKind::Error, kListFailed);
     f->CheckButtonClick();
     QDir(h.dir.path()).rmdir("qdf.lst");
     f->CheckButtonClick();  // and the next request creates its file

@@ -45,6 +45,15 @@ TEST(AtomicWrite, ReplacesWholeKeepsModeAndLinksAndLeavesNothingBehind) {
 
     writeWholeFile(dir.filePath("empty"), {});
     EXPECT_EQ(readWholeFile(dir.filePath("empty")), "");
+
+    // The longest name a file may have still gets a temporary name beside it.
+    const QString longest(255, QLatin1Char('m'));
+    writeWholeFile(dir.filePath(longest), "long");
+    EXPECT_EQ(readWholeFile(dir.filePath(longest)), "long");
+    const QString wide = QString(127, QChar(0x00e9)) + "x";  // 255 bytes in UTF-8
+    writeWholeFile(dir.filePath(wide), "wide");
+    EXPECT_EQ(readWholeFile(dir.filePath(wide)), "wide");
+    EXPECT_EQ(allFiles(dir.path()).size(), 5);
 }
 
 TEST(AtomicWrite, UncommittedOrFailedWriteLeavesTheTargetAsItWas) {
@@ -62,9 +71,14 @@ TEST(AtomicWrite, UncommittedOrFailedWriteLeavesTheTargetAsItWas) {
 
     // A folder that does not exist: an error, never a reported success.
     EXPECT_THROW(writeWholeFile(dir.filePath("missing/Quorvel.ini"), "x"), InOutError);
-    // A target that is a folder: the rename fails and the temporary file goes.
+    // A target that is a folder: refused before anything is written.
     QDir(dir.path()).mkdir("Quorvel.dat");
-    EXPECT_THROW(writeWholeFile(dir.filePath("Quorvel.dat"), "x"), InOutError);
+    try {
+        AtomicFile f(dir.filePath("Quorvel.dat"));
+        ADD_FAILURE() << "a folder was taken as a target";
+    } catch (const InOutError& e) {
+        EXPECT_EQ(e.code(), EISDIR);
+    }
     EXPECT_EQ(allFiles(dir.path()), QStringList{"Quorvel.ini"});
 }
 
