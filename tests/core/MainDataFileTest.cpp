@@ -278,4 +278,17 @@ TEST(MainDataFile, ImportedValuesCannotBreakTheLayout) {
     EXPECT_EQ(load.items[0]->Comments,
               "before\r\n" + std::string(41, '-') + "\r\nItem: 2\r\nName: Injected");
     EXPECT_EQ(load.items[1]->Name, "B");
+
+    // The same through an older file whose description reads as the separator.
+    const std::string old = "Number of items: 2\r\n" + S + "Item: 1\r\nName: Old\r\nDesc: " +
+                            kItemSeparator + "\r\nSite: \r\nDate: 05/03/2001 10:00\r\nFreq: 9\r\n" +
+                            S + "Item: 2\r\nName: Next\r\nDesc: d\r\nSite: \r\n"
+                            "Date: 05/03/2001 10:00\r\nFreq: 9\r\n" + S;
+    ItemList fromOld;
+    for (auto& rec : read(old, fs).items) fromOld.append(std::move(rec));
+    ASSERT_EQ(fromOld.size(), 2u);
+    const MainDataLoad again = read(writeMainData(GroupTable{}, fromOld, fs, 2026), fs);
+    EXPECT_TRUE(again.clean());
+    ASSERT_EQ(again.items.size(), 2u);
+    EXPECT_EQ(again.items[1]->Name, "Next");
 }
