@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "SavedForms.h"
 #include "exchange/core/GroupDataFile.h"
 #include "model/Errors.h"
 #include "model/MainDataFile.h"
@@ -75,43 +76,6 @@ std::vector<Rec> readAll(GroupFileReader& r, FormatSettings& fs) {
     return out;
 }
 
-std::string withoutEndMark(std::string s) {
-    std::erase(s, '\x1A');
-    return s;
-}
-
-// A one-line field of the main data file: each line break is written as `breakText`.
-std::string oneLine(const std::string& s, const std::string& breakText) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\r' || s[i] == '\n') {
-            out += breakText;
-            if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n') ++i;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
-// Comments come back as their lines joined by CR LF: a line ends at CR (and one LF after
-// it), and a line that would read as the Item separator has lost its final 03.
-std::string asCommentLines(const std::string& s) {
-    std::string out;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t cr = s.find('\r', start);
-        std::string line = s.substr(start, cr == std::string::npos ? std::string::npos : cr - start);
-        if (line == kItemSeparator) line.pop_back();
-        out += line;
-        if (cr == std::string::npos) break;
-        out += "\r\n";
-        start = cr + 1;
-        if (start < s.size() && s[start] == '\n') ++start;
-    }
-    return out;
-}
-
 // The imported Items as the next start finds them, after the data file was saved: the
 // group name and every field arrive without shifting the file's layout.
 void checkSavedIntoDataFile(const std::string& groupName, const std::vector<Rec>& imported,
@@ -135,17 +99,18 @@ void checkSavedIntoDataFile(const std::string& groupName, const std::vector<Rec>
     ctx.fs = &fs2;
     ctx.currentYear = kYear;
     const MainDataLoad load = readMainData(saved, ctx);
+    using namespace savedform;
     FUZZ_CHECK(load.clean());
     FUZZ_CHECK(load.groups.size() == 1);
-    FUZZ_CHECK_EQ_TEXT(load.groups[0].GroupName, oneLine(withoutEndMark(groupName), " "));
+    FUZZ_CHECK_EQ_TEXT(load.groups[0].GroupName, oneLine(groupName, " "));
     FUZZ_CHECK(load.items.size() == imported.size());
     for (std::size_t i = 0; i < imported.size(); ++i) {
         const Rec& a = imported[i];
         const Rec& b = *load.items[i];
-        FUZZ_CHECK_EQ_TEXT(b.Name, oneLine(withoutEndMark(a.Name), " "));
-        FUZZ_CHECK_EQ_TEXT(b.Site, oneLine(withoutEndMark(a.Site), " "));
-        FUZZ_CHECK_EQ_TEXT(b.Keys, oneLine(withoutEndMark(a.Keys), "{enter}"));
-        FUZZ_CHECK_EQ_TEXT(b.Comments, asCommentLines(withoutEndMark(a.Comments)));
+        FUZZ_CHECK_EQ_TEXT(b.Name, oneLine(a.Name, " "));
+        FUZZ_CHECK_EQ_TEXT(b.Site, oneLine(a.Site, " "));
+        FUZZ_CHECK_EQ_TEXT(b.Keys, oneLine(a.Keys, "{enter}"));
+        FUZZ_CHECK_EQ_TEXT(b.Comments, commentLines(a.Comments));
         FUZZ_CHECK_EQ_TEXT(b.Groups, ",1,");
         FUZZ_CHECK(b.RepeatDays == a.RepeatDays && b.EntryCount == a.EntryCount);
     }
