@@ -151,6 +151,31 @@ TEST(GroupDataFile, ContinuationLinesAppendNonEmptyOnesUpToTheMarker) {
     EXPECT_EQ(r.readBlockRest(fs).Comments, "xy");
 }
 
+TEST(GroupDataFile, BlockCutBeforeItsMarkerIsRefusedWhereverTheCut) {
+    Rec a = item("A"), b = item("B");
+    b.Keys = "{email}{tab}the whole script";
+    b.Comments = "line one\r\nline two";
+    const std::string whole = save({&a, &b});
+    const std::size_t secondBlock = whole.find(Crypt("Name=B"));
+    ASSERT_NE(secondBlock, std::string::npos);
+    // Cut after B's script, inside its comment, and just before its marker.
+    for (const std::size_t cut : {whole.find(Crypt("Com="), secondBlock), whole.find(Crypt("line two")),
+                                  whole.rfind(Crypt(kGroupFileEndMarker)) - 2}) {
+        SCOPED_TRACE(cut);
+        GroupFileReader r(whole.substr(0, cut));
+        FormatSettings fs;
+        r.blockName();
+        EXPECT_EQ(r.readBlockRest(fs).Comments, "first");
+        EXPECT_EQ(r.blockName(), "B");
+        try {
+            r.readBlockRest(fs);
+            ADD_FAILURE() << "a cut block was read as whole";
+        } catch (const QuorvelError& e) {
+            EXPECT_STREQ(e.what(), "The file ends inside the item \"B\", which was not imported.");
+        }
+    }
+}
+
 TEST(GroupDataFile, DecimalSeparatorSwitchesWhenTheValueLacksIt) {
     Rec midnight = item("M", "01/01/2000 00:00");
     const std::string bytes = save({&midnight});
@@ -223,7 +248,7 @@ TEST(GroupDataFile, DayNumbersBeyondTheYear9999AreRefused) {
                            "'" + v + "' is not a valid date and time");
     }
     GroupFileReader r(handMade({"Name=G", "Number=0", "Name=A", "Url=u", "Last=2958465.999",
-                                "Freq=1", "Num=1", "Keys=", "Com="}));
+                                "Freq=1", "Num=1", "Keys=", "Com=", std::string(kGroupFileEndMarker)}));
     FormatSettings fs;
     r.blockName();
     EXPECT_EQ(r.readBlockRest(fs).LastDone, "31/12/9999 23:58");

@@ -113,7 +113,11 @@ Rec GroupFileReader::readBlockRest(FormatSettings& fs) {
         const std::string more = line();
         if (more == kGroupFileEndMarker) break;
         r.Comments += more;
-        if (in_.eof()) break;
+        // Every written block ends with its marker: one without it was cut short (a
+        // broken download, say), and its script or comment may be missing a part.
+        if (in_.eof())
+            throw QuorvelError("The file ends inside the item \"" + r.Name +
+                               "\", which was not imported.");
     }
     return r;
 }
