@@ -47,16 +47,19 @@ std::string oneLine(const std::string& value, const char* breakText) {
 // the Item there and have the rest of the comment read as further Items, so such a line
 // is written without its final 03.  Lines end where the reader ends them, at CR.
 std::string commentLines(const std::string& comments) {
-    std::string out = storable(comments);
-    if (out.find(kItemSeparator) == std::string::npos) return out;
-    for (std::size_t start = 0; start <= out.size();) {
-        const std::size_t cr = std::min(out.find('\r', start), out.size());
-        if (out.compare(start, cr - start, kItemSeparator) == 0) {
-            out.erase(cr - 1, 1);
-            continue;  // the same line, now one byte shorter
-        }
-        start = cr + 1;
-        if (start < out.size() && out[start] == '\n') ++start;
+    const std::string s = storable(comments);
+    if (s.find(kItemSeparator) == std::string::npos) return s;
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t start = 0;;) {
+        const std::size_t cr = std::min(s.find('\r', start), s.size());
+        const bool separator = s.compare(start, cr - start, kItemSeparator) == 0;
+        out.append(s, start, cr - start - (separator ? 1 : 0));
+        if (cr == s.size()) break;
+        std::size_t next = cr + 1;
+        if (next < s.size() && s[next] == '\n') ++next;
+        out.append(s, cr, next - cr);
+        start = next;
     }
     return out;
 }

@@ -292,3 +292,21 @@ TEST(MainDataFile, ImportedValuesCannotBreakTheLayout) {
     ASSERT_EQ(again.items.size(), 2u);
     EXPECT_EQ(again.items[1]->Name, "Next");
 }
+
+TEST(MainDataFile, ACommentOfManySeparatorLinesSavesQuickly) {
+    // Mending each such line by erasing inside the text was quadratic: a comment of a
+    // downloaded file's 64 MiB would never have saved.
+    std::string comments;
+    for (int i = 0; i < 200000; ++i) comments += kItemSeparator + "\r\n";
+    ItemList l;
+    auto r = std::make_unique<Rec>();
+    r->Name = "A";
+    r->LastDone = "01/01/2000 00:00";
+    r->Comments = comments;
+    l.append(std::move(r));
+    FormatSettings fs = dmy();
+    const MainDataLoad load = read(writeMainData(GroupTable{}, l, fs, 2026), fs);
+    ASSERT_TRUE(load.clean());
+    ASSERT_EQ(load.items.size(), 1u);
+    EXPECT_EQ(load.items[0]->Comments.size(), comments.size() - 200000);
+}
