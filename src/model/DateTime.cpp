@@ -18,10 +18,14 @@ int daysInMonth(int y, int m) {
     return m == 2 && isLeap(y) ? 29 : kDays[m - 1];
 }
 
+// Rounds towards minus infinity, so that years before year 1 count leap days too.
+long long floorDiv(long long a, long long b) { return a / b - (a % b != 0 && (a < 0) != (b < 0)); }
+
 // Days from 1 Jan of year 1 to the given date (proleptic Gregorian), 0 for 1 Jan 1.
+// Years before 1 are reached by day numbers a file may hold; they must stay ordered.
 long long ordinal(int y, int m, int d) {
     const long long yy = y - 1;
-    long long n = yy * 365 + yy / 4 - yy / 100 + yy / 400;
+    long long n = yy * 365 + floorDiv(yy, 4) - floorDiv(yy, 100) + floorDiv(yy, 400);
     for (int k = 1; k < m; ++k) n += daysInMonth(y, k);
     return n + d - 1;
 }
@@ -67,7 +71,7 @@ CivilDateTime decodeDayNumber(double dayNumber) {
     long long n = days + kEpoch;  // ordinal of the date
     CivilDateTime t;
     // Find the year by estimate and correction.
-    int y = static_cast<int>(n / 366) + 1;
+    int y = static_cast<int>(floorDiv(n, 366)) + 1;
     while (ordinal(y + 1, 1, 1) <= n) ++y;
     while (ordinal(y, 1, 1) > n) --y;
     int m = 1;

@@ -88,6 +88,22 @@ TEST(DateTime, TextRoundTripsUnderSeveralLocales) {
     EXPECT_TRUE(parseDateTime("5.3.01 9:05:30", de, 2026));
 }
 
+TEST(DateTime, DayNumbersBeforeYearOneDecodeToRealDatesAndAreRefused) {
+    // "Last1: -776503" in a file once ran the month past December (found by fuzzing).
+    for (const double v : {-693594.0, -776503.0, -1000000.5, -2999999.0}) {
+        SCOPED_TRACE(v);
+        const CivilDateTime t = decodeDayNumber(v);
+        EXPECT_LT(t.year, 1);
+        EXPECT_TRUE(t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31);
+        EXPECT_FALSE(isCalendarDayNumber(v));
+    }
+    EXPECT_EQ(decodeDayNumber(-693593).year, 1);  // 1 January of year 1
+    EXPECT_EQ(decodeDayNumber(-693594).year, 0);  // the day before: 31 December of year 0
+    EXPECT_EQ(decodeDayNumber(-693594).month, 12);
+    EXPECT_EQ(decodeDayNumber(-693594).day, 31);
+    EXPECT_TRUE(isCalendarDayNumber(-693593));
+}
+
 TEST(DateTime, StartupRulesAndTwoDigitYears) {
     FormatSettings fs;
     fs.shortDateFormat = "dd-MMM-yy";
