@@ -119,7 +119,8 @@ void TMainForm::writeSettings() {
 }
 
 std::string TMainForm::settingsFileBytes() const {
-    IniFile ini = readIni(paths.file(QStringLiteral("Quorvel.ini")));  // keeps the file's other sections, keys and comments
+    // Keeps the file's other sections, keys and comments.
+    IniFile ini = readIni(paths.file(QStringLiteral("Quorvel.ini")));
     const QRect outer = frameGeometry();
     ini.writeInteger("Window", "Height", outer.height());
     ini.writeInteger("Window", "Top", outer.top());

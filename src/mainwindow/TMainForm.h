@@ -82,7 +82,7 @@ public:
     void CreateNewGroup(const QString& name);
 
     // ---- main data file (startup.cpp)
-    bool SaveData(bool backup);  // false when the file on disk is not the model
+    bool SaveData(bool backup);  // false when a file was not written (the user was told)
     std::string mainDataFileBytes() const;  // what SaveData writes
     void LoadMainData();
     void MenuSaveDataClick();
