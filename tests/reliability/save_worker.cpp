@@ -133,18 +133,8 @@ int main(int argc, char** argv) {
     Application::setErrorReporter(&dialogs);
     test::FixedClock clock;
     clock.value = test::dayNumber(2001, 3, 10, 12, 0);
-    FormatSettings formats;
-    formats.shortDateFormat = "dd/mm/yyyy";
-    formats.dateSeparator = '/';
-    formats.shortTimeFormat = "hh:nn";
-    formats.timeSeparator = ':';
-    formats.decimalSeparator = '.';
-    MainFormSeams seams;
-    seams.dialogs = &dialogs;
-    seams.clock = &clock;
-    seams.formats = &formats;
-    seams.paths = ProgramPaths::inFolder(folder);
-    seams.advertLibrary = QStringLiteral(QUORVEL_BINARY_DIR "/advert.so");
+    FormatSettings formats = test::testFormats();
+    const MainFormSeams seams = test::testSeams(dialogs, clock, formats, folder);
 
     if (mode == "loop") {
         const QString journalFolder = QString::fromLocal8Bit(argv[3]);

@@ -14,13 +14,28 @@ double dayNumber(int y, int m, int d, int h, int mi) {
     return encodeDayNumber({y, m, d, h, mi, 0, 0});
 }
 
-MainFormHarness::MainFormHarness() {
-    clock.value = dayNumber(2001, 3, 10, 12, 0);
+FormatSettings testFormats() {
+    FormatSettings formats;
     formats.shortDateFormat = "dd/mm/yyyy";
     formats.dateSeparator = '/';
     formats.shortTimeFormat = "hh:nn";
     formats.timeSeparator = ':';
     formats.decimalSeparator = '.';
+    return formats;
+}
+
+MainFormSeams testSeams(Dialogs& dialogs, Clock& clock, FormatSettings& formats, const QString& folder) {
+    MainFormSeams seams;
+    seams.dialogs = &dialogs;
+    seams.clock = &clock;
+    seams.formats = &formats;
+    seams.paths = ProgramPaths::inFolder(folder);
+    seams.advertLibrary = QStringLiteral(QUORVEL_BINARY_DIR "/advert.so");
+    return seams;
+}
+
+MainFormHarness::MainFormHarness() : formats(testFormats()) {
+    clock.value = dayNumber(2001, 3, 10, 12, 0);
     // The first start shows the tip of the day unless the settings say otherwise.
     writeFile(QStringLiteral("Quorvel.ini"), "[Options]\r\nTipOfTheDay=0\r\n");
     Application::setErrorReporter(&dialogs);
@@ -44,17 +59,12 @@ std::string MainFormHarness::readFile(const QString& name) const {
 bool MainFormHarness::exists(const QString& name) const { return QFile::exists(path(name)); }
 
 TMainForm& MainFormHarness::start() {
-    MainFormSeams seams;
-    seams.dialogs = &dialogs;
-    seams.clock = &clock;
-    seams.formats = &formats;
-    seams.paths = ProgramPaths::inFolder(dir.path());
+    MainFormSeams seams = testSeams(dialogs, clock, formats, dir.path());
     seams.keyboard = keyboard;
     seams.activeWindow = activeWindow;
     seams.shell = shell;
     seams.browser = browser;
-    seams.advertLibrary =
-        advertLibrary.isEmpty() ? QStringLiteral(QUORVEL_BINARY_DIR "/advert.so") : advertLibrary;
+    if (!advertLibrary.isEmpty()) seams.advertLibrary = advertLibrary;
     form_ = std::make_unique<TMainForm>(seams);
     return *form_;
 }

@@ -21,6 +21,11 @@ public:
 // 10 March 2001 at 12:00 unless a test sets another moment.
 double dayNumber(int y, int m, int d, int h = 0, int mi = 0);
 
+// The formats every window test runs under: day/month/year, 24-hour time, decimal point.
+FormatSettings testFormats();
+// The seams of a window in `folder` with these parts and the build's own advert.so.
+MainFormSeams testSeams(Dialogs& dialogs, Clock& clock, FormatSettings& formats, const QString& folder);
+
 class MainFormHarness {
 public:
     MainFormHarness();
