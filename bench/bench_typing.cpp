@@ -90,7 +90,7 @@ public:
         const std::string ack = std::to_string(++clears_);
         target_->writeStdin("clear " + ack + "\n");
         while (readFile(out_.string() + ".ack") != ack) std::this_thread::sleep_for(5ms);
-        quorvel::X11ActiveWindow(server_.display()).activate(window_);
+        quorvel::X11ActiveWindow(server_.display()).activate(window_, {}, 2s);
 
         const auto start = Clock::now();
         type();

@@ -79,6 +79,8 @@ TMainForm::TMainForm(const MainFormSeams& seams, QWidget* parent)
     FindTarget->setInterval(100);
     TypeDelay = new QTimer(this);
     TypeDelay->setInterval(2);
+    GiveBackKeys = new QTimer(this);
+    GiveBackKeys->setInterval(10000);
 
     connect(Page, &QTabWidget::currentChanged, this, [this](int index) {
         if (index == 0) focusEntries();
@@ -92,6 +94,7 @@ TMainForm::TMainForm(const MainFormSeams& seams, QWidget* parent)
     createKeyfillForm();
     Timer1->start();
     FindTarget->start();
+    GiveBackKeys->start();
 }
 
 void TMainForm::buildEntriesTab() {

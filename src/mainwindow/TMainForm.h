@@ -143,6 +143,8 @@ public:
     void TypeDelayTimer();
     void FindTargetTimer();
     void setKeyfillGlyph(const Rec* item);
+    // The X ids of our windows that exist now: the keys must never go into one of them.
+    std::vector<unsigned long> ownWindows() const;
 
     // ---- browser and help (browser/Form_browser.cpp)
     void GotoUrl(const QString& url, bool newWindow);
@@ -263,6 +265,7 @@ public:
     QTimer* Timer1;
     QTimer* FindTarget;
     QTimer* TypeDelay;
+    QTimer* GiveBackKeys;  // returns keys lent to characters once they have been idle
 
     QMenu* PopupMenu2;  // of GroupList
     QAction* MenuAddNewGroup;

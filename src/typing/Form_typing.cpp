@@ -1,5 +1,6 @@
 // Typing the current Item's script into the window the user had in front before ours.
 #include <QApplication>
+#include <chrono>
 
 #include "mainwindow/TMainForm.h"
 #include "platform/Dialogs.h"
@@ -8,12 +9,20 @@
 
 namespace quorvel {
 
+namespace {
+// How long the target gets to take the keyboard focus before Type gives up.
+constexpr std::chrono::milliseconds kActivationLimit{2000};
+}  // namespace
+
 void TMainForm::setupTyping() {
     connect(FindTarget, &QTimer::timeout, this, &TMainForm::FindTargetTimer);
     connect(TypeDelay, &QTimer::timeout, this, &TMainForm::TypeDelayTimer);
     connect(Keyfill, &QPushButton::clicked, this, &TMainForm::KeyfillClick);
     connect(Keyfill, &PressButton::mouseDown, this, &TMainForm::KeyfillMouseDown);
     if (!seams.keyboard) return;
+    connect(GiveBackKeys, &QTimer::timeout, this, [this] {
+        if (!Typist || !Typist->running()) seams.keyboard->giveBackIdle();
+    });
     KeyfillHooks hooks;
     hooks.inVars = [this](const std::string& name) { return InVars(QString::fromStdString(name)); };
     hooks.valueOf = [this](const std::string& name) {
@@ -21,6 +30,11 @@ void TMainForm::setupTyping() {
     };
     hooks.afterElement = [] { QApplication::processEvents(); };
     hooks.slowDown = [this] { return SlowDownType->isChecked(); };
+    // A click into one of our windows during a run takes the keys away from the target:
+    // stop rather than type into ourselves.
+    hooks.keepTyping = [this] {
+        return !seams.activeWindow || !seams.activeWindow->focusIn(ownWindows());
+    };
     hooks.slowWait = [this] {
         TypeDelay->start();
         while (TypeDelay->isActive()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -63,9 +77,26 @@ void TMainForm::KeyfillClick() {
         return;
     }
     const std::string script = r.Keys;  // the run lets events in; the Item may change meanwhile
-    seams.activeWindow->activate(TargetWindow);
+    // The first key goes out only once the target really has the keyboard: a click on our
+    // button may leave the focus with us for a while, whatever the window manager says.
+    if (!seams.activeWindow->activate(TargetWindow, ownWindows(), kActivationLimit)) {
+        QString name = QString::fromStdString(seams.activeWindow->title(TargetWindow));
+        if (name.isEmpty()) name = QStringLiteral("the other window");
+        dialogs.warning(QStringLiteral("Quorvel could not bring %1 to the front; nothing was typed.")
+                            .arg(name));
+        focusEntries();
+        return;
+    }
     Typist->run(script);
     focusEntries();
+}
+
+std::vector<unsigned long> TMainForm::ownWindows() const {
+    std::vector<unsigned long> own;
+    for (const QWidget* w : QApplication::topLevelWidgets())
+        if (w->testAttribute(Qt::WA_WState_Created) && w->internalWinId())
+            own.push_back(static_cast<unsigned long>(w->internalWinId()));
+    return own;
 }
 
 void TMainForm::KeyfillMouseDown(Qt::MouseButton button) {

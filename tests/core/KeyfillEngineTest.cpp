@@ -17,6 +17,7 @@ struct EngineFixture : ::testing::Test {
     std::map<std::string, std::string> vars;  // braced upper-cased name -> value
     bool slow = false;
     bool logElements = false;
+    int keysBeforeFocusLeaves = -1;  // counts down at every keystroke; never 0 unless set
     KeyfillEngine engine{kb, KeyfillHooks{
                                  [this](const std::string& n) { return vars.count(n) > 0; },
                                  [this](const std::string& n) { return vars[n]; },
@@ -25,6 +26,7 @@ struct EngineFixture : ::testing::Test {
                                  },
                                  [this] { return slow; },
                                  [this] { kb.log.push_back("wait"); },
+                                 [this] { return --keysBeforeFocusLeaves != 0; },
                              }};
 
     std::string type(const std::string& script) {
@@ -92,7 +94,8 @@ TEST_F(EngineFixture, SlowDownWaitsAfterKeystrokesOnly) {
 TEST_F(EngineFixture, SlowDownIsReadAtEveryKeystroke) {
     KeyfillEngine toggling{kb, KeyfillHooks{nullptr, nullptr, nullptr,
                                             [this] { return slow = !slow; },
-                                            [this] { kb.log.push_back("wait"); }}};
+                                            [this] { kb.log.push_back("wait"); },
+                                            nullptr}};
     ASSERT_TRUE(toggling.run("abc"));
     EXPECT_EQ(kb.joined(), "down A, up A, wait, down B, up B, down C, up C, wait");
 }
@@ -115,13 +118,33 @@ TEST_F(EngineFixture, SecondRunDuringARunIsRefused) {
     KeyfillEngine* self = nullptr;
     KeyfillEngine nested{kb, KeyfillHooks{nullptr, nullptr,
                                           [&] { nestedResult = self->run("zz"); }, nullptr,
-                                          nullptr}};
+                                          nullptr, nullptr}};
     self = &nested;
     ASSERT_TRUE(nested.run("a"));
     EXPECT_FALSE(nestedResult);
     EXPECT_EQ(kb.joined(), "down A, up A");
     EXPECT_FALSE(nested.running());
     EXPECT_TRUE(nested.run("b"));
+}
+
+TEST_F(EngineFixture, FocusLeavingForOurWindowStopsTheRunAtOnce) {
+    vars["{V}"] = "xyz";
+    // The third keystroke finds the focus gone: inside a variable's value, before a code
+    // key and before a character alike, nothing more is sent and held keys are released.
+    for (const char* script : {"ab{v}cd", "ab{tab}cd", "aBcd"}) {
+        SCOPED_TRACE(script);
+        kb.endRuns = 0;
+        keysBeforeFocusLeaves = 3;
+        const std::string log = type(script);
+        EXPECT_TRUE(engine.stopped());
+        EXPECT_EQ(kb.endRuns, 1);
+        EXPECT_EQ(log.find("down C"), std::string::npos) << log;
+        EXPECT_EQ(log.find("down Y"), std::string::npos) << log;
+        EXPECT_EQ(log.find("down Tab"), std::string::npos) << log;
+    }
+    keysBeforeFocusLeaves = -1;
+    EXPECT_EQ(type("ab"), "down A, up A, down B, up B");
+    EXPECT_FALSE(engine.stopped());
 }
 
 TEST_F(EngineFixture, NothingIsTypedWithoutAKeyboard) {
@@ -134,7 +157,7 @@ TEST_F(EngineFixture, NothingIsTypedWithoutAKeyboard) {
 TEST_F(EngineFixture, EndRunFollowsEvenWhenAHookThrows) {
     KeyfillEngine throwing{kb, KeyfillHooks{nullptr, nullptr,
                                             [] { throw std::runtime_error("x"); }, nullptr,
-                                            nullptr}};
+                                            nullptr, nullptr}};
     EXPECT_THROW(throwing.run("ab"), std::runtime_error);
     EXPECT_EQ(kb.endRuns, 1);
     EXPECT_FALSE(throwing.running());

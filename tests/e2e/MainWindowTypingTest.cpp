@@ -67,7 +67,7 @@ TEST(MainWindowTyping, TypeButtonTypesTheScriptIntoTheLastWindowInFront) {
         const std::string ack = std::to_string(++round);
         ASSERT_TRUE(target.writeStdin("clear " + ack + "\n"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return slurp(out.string() + ".ack") == ack; }, 10000));
-        active.activate(window);
+        ASSERT_TRUE(active.activate(window, {}, 2s));
         // The window's own 100 ms timer records the target.
         ASSERT_TRUE(QTest::qWaitFor([&] { return f.TargetWindow == window; }, 5000));
         f.KeyfillClick();

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
+#include <algorithm>
 
 #include "support/MainFormHarness.h"
 #include "support/RecordingKeyboard.h"
 #include "typing/KeyfillForm.h"
+#include "typing/core/KeyfillEngine.h"
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -100,4 +102,52 @@ TEST(TypeWithoutDisplay, TheTypeButtonExplainsOnce) {
     f.KeyfillClick();
     f.KeyfillClick();
     EXPECT_TRUE(keyboard.log.empty());
+}
+
+TEST_F(TypeFixture, NothingIsTypedUnlessTheTargetTakesTheKeyboardFromUs) {
+    f->winId();  // shown windows have one; this one is never shown
+    f->Items.at(0).Keys = "abc";
+    active.current = 4711;
+    active.titles[4711] = "Form page - Chromium";
+    f->FindTargetTimer();
+    active.refuseActivation = true;
+    active.focus = static_cast<WindowId>(f->effectiveWinId());
+    h.dialogs.expectMessage(MsgKind::Warning, "Quorvel could not bring Form page - Chromium to "
+                                              "the front; nothing was typed.");
+    f->KeyfillClick();
+    EXPECT_TRUE(keyboard.log.empty());
+    // Our own windows are the ones the focus must leave.
+    const WindowId main = static_cast<WindowId>(f->effectiveWinId());
+    EXPECT_NE(std::find(active.lastOwn.begin(), active.lastOwn.end(), main), active.lastOwn.end());
+
+    // The target recorded is one of ours (the script editor was in front): refused too.
+    active.refuseActivation = false;
+    f->KeyfillForm->show();
+    const WindowId editor = static_cast<WindowId>(f->KeyfillForm->effectiveWinId());
+    active.current = editor;
+    f->FindTargetTimer();
+    f->KeyfillForm->hide();
+    ASSERT_EQ(f->TargetWindow, editor);
+    h.dialogs.expectMessage(MsgKind::Warning, "Quorvel could not bring Keyfill for \"Shop\" to "
+                                              "the front; nothing was typed.");
+    active.titles[editor] = "Keyfill for \"Shop\"";
+    f->KeyfillClick();
+    EXPECT_TRUE(keyboard.log.empty());
+}
+
+TEST_F(TypeFixture, AClickIntoOurWindowDuringARunStopsItAndTheItemStaysAsItWas) {
+    f->winId();
+    f->Items.at(0).Keys = "12345678{tab}90";
+    f->Freq->setValue(5);
+    active.current = 4711;
+    f->FindTargetTimer();
+    // The focus comes back to us after three characters, as the user's click would do it.
+    active.onFocusCheck = [&](int check) {
+        if (check == 4) active.focus = static_cast<WindowId>(f->effectiveWinId());
+    };
+    f->KeyfillClick();
+    EXPECT_EQ(keyboard.joined(), "down 1, up 1, down 2, up 2, down 3, up 3");
+    EXPECT_EQ(f->Items.at(0).RepeatDays, 5);
+    EXPECT_EQ(f->Items.at(0).Keys, "12345678{tab}90");
+    EXPECT_FALSE(f->Typist->running());
 }

@@ -2,6 +2,8 @@
 // the core tests can use them too.
 #pragma once
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -89,19 +91,37 @@ private:
 };
 
 // Holds a foreground window that tests set; activate() records and, unless told to
-// refuse, brings the window to the front.
+// refuse, brings the window to the front and gives it the keyboard focus.
 class FakeActiveWindow : public ActiveWindow {
 public:
     bool isAvailable = true;
     bool refuseActivation = false;
     WindowId current = 0;
+    WindowId focus = 0;  // the window holding the keyboard focus
     std::vector<WindowId> activated;
+    std::vector<WindowId> lastOwn;  // the own windows given with the last call
+    std::map<WindowId, std::string> titles;
+    int focusChecks = 0;
+    // Runs at every focus check: a test moves the focus in the middle of a run with it.
+    std::function<void(int check)> onFocusCheck;
 
     bool available() const override { return isAvailable; }
     WindowId foreground() override { return current; }
-    void activate(WindowId w) override {
+    bool activate(WindowId w, const std::vector<WindowId>& own,
+                  std::chrono::milliseconds) override {
         activated.push_back(w);
-        if (!refuseActivation) current = w;
+        lastOwn = own;
+        if (!refuseActivation) current = focus = w;
+        return focus == w && std::find(own.begin(), own.end(), w) == own.end();
+    }
+    bool focusIn(const std::vector<WindowId>& own) override {
+        lastOwn = own;
+        if (onFocusCheck) onFocusCheck(++focusChecks);
+        return std::find(own.begin(), own.end(), focus) != own.end();
+    }
+    std::string title(WindowId w) override {
+        const auto it = titles.find(w);
+        return it == titles.end() ? std::string() : it->second;
     }
 };
 

@@ -1,21 +1,39 @@
 #include "platform/x11/X11ActiveWindow.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <poll.h>
 
+#include <algorithm>
 #include <chrono>
-#include <thread>
 
 #include "platform/x11/XHelpers.h"
 
 namespace quorvel {
 
 namespace {
-constexpr auto kActivationWait = std::chrono::milliseconds(300);
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// The focus must stay in the target this long before the first key: a window manager may
+// still be acting on the click that brought our window up (openbox focuses on the press).
+constexpr auto kSettle = 40ms;
+// How often the request is repeated while the focus is somewhere else.
+constexpr auto kRepeatRequest = 150ms;
+
+bool contains(const std::vector<WindowId>& list, Window w) {
+    return std::find(list.begin(), list.end(), static_cast<WindowId>(w)) != list.end();
 }
+
+}  // namespace
 
 struct X11ActiveWindow::Impl {
     Display* dpy = nullptr;
     Atom netActiveWindow = 0;
+    // The focus window last looked at and its ancestors up to the root (without it).
+    Window chainOf = None;
+    std::vector<Window> chain;
 
     explicit Impl(const std::string& name) : dpy(x11::openDisplay(name)) {
         if (dpy) netActiveWindow = XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False);
@@ -36,8 +54,62 @@ struct X11ActiveWindow::Impl {
         return x11::focusTopLevel(dpy);
     }
 
-    void activate(WindowId w) {
-        if (w == 0) return;
+    // The window that receives the keyboard now: the input focus, or the deepest window
+    // under the pointer when the focus follows it.
+    Window keyboardWindow() {
+        Window focus = None;
+        int revert = 0;
+        XGetInputFocus(dpy, &focus, &revert);
+        if (focus != PointerRoot) return focus;
+        x11::ErrorTrap trap(dpy);
+        Window cur = DefaultRootWindow(dpy);
+        for (int depth = 0; depth < 64; ++depth) {
+            Window root = 0, child = 0;
+            int rx, ry, wx, wy;
+            unsigned int mask;
+            if (!XQueryPointer(dpy, cur, &root, &child, &rx, &ry, &wx, &wy, &mask) || !child)
+                break;
+            cur = child;
+        }
+        return cur == DefaultRootWindow(dpy) ? None : cur;
+    }
+
+    // The keyboard window and its ancestors.  Walked again only when the focus moved, so
+    // that a check before every key costs one round trip.
+    const std::vector<Window>& focusChain() {
+        const Window focus = keyboardWindow();
+        if (focus == chainOf && !chain.empty()) return chain;
+        chainOf = focus;
+        chain.clear();
+        if (focus == None) return chain;
+        x11::ErrorTrap trap(dpy);
+        Window cur = focus;
+        for (int depth = 0; depth < 64 && cur != 0; ++depth) {
+            chain.push_back(cur);
+            Window root = 0, parent = 0, *children = nullptr;
+            unsigned int n = 0;
+            if (!XQueryTree(dpy, cur, &root, &parent, &children, &n)) break;
+            if (children) XFree(children);
+            if (parent == root) break;
+            cur = parent;
+        }
+        if (trap.failed()) chainOf = None;  // the window went away meanwhile: ask again
+        return chain;
+    }
+
+    enum class Focus { InTarget, InOwn, Elsewhere };
+
+    Focus where(Window target, const std::vector<WindowId>& own) {
+        const auto& c = focusChain();
+        bool inTarget = false;
+        for (Window w : c) {
+            if (contains(own, w)) return Focus::InOwn;
+            if (w == target) inTarget = true;
+        }
+        return inTarget ? Focus::InTarget : Focus::Elsewhere;
+    }
+
+    void request(Window w) {
         x11::ErrorTrap trap(dpy);
         if (managed()) {
             XEvent ev{};
@@ -50,15 +122,81 @@ struct X11ActiveWindow::Impl {
             ev.xclient.data.l[2] = 0;
             XSendEvent(dpy, DefaultRootWindow(dpy), False,
                        SubstructureRedirectMask | SubstructureNotifyMask, &ev);
-            XSync(dpy, False);
-            const auto deadline = std::chrono::steady_clock::now() + kActivationWait;
-            while (foreground() != w && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return;
+        } else {
+            XRaiseWindow(dpy, w);
+            XSetInputFocus(dpy, w, RevertToParent, CurrentTime);
         }
-        XRaiseWindow(dpy, w);
-        XSetInputFocus(dpy, w, RevertToParent, CurrentTime);
         XSync(dpy, False);
+    }
+
+    bool activate(Window w, const std::vector<WindowId>& own, std::chrono::milliseconds limit) {
+        if (w == 0 || contains(own, w)) return false;
+        {
+            // Focus changes on the target wake the wait below; polling covers the rest.
+            x11::ErrorTrap trap(dpy);
+            XSelectInput(dpy, w, FocusChangeMask);
+            if (trap.failed()) return false;  // the window is gone
+        }
+        const auto deadline = Clock::now() + limit;
+        request(w);
+        auto lastRequest = Clock::now();
+        Clock::time_point inSince{};
+        bool in = false, done = false;
+        while (!done) {
+            const auto now = Clock::now();
+            if (where(w, own) == Focus::InTarget) {
+                if (!in) inSince = now;
+                in = true;
+                done = now - inSince >= kSettle;
+            } else {
+                in = false;
+                if (now - lastRequest >= kRepeatRequest) {
+                    request(w);
+                    lastRequest = Clock::now();
+                }
+            }
+            if (done || now >= deadline) break;
+            pollfd p{ConnectionNumber(dpy), POLLIN, 0};
+            poll(&p, 1, 5);
+            while (XPending(dpy) > 0) {
+                XEvent ev;
+                XNextEvent(dpy, &ev);
+            }
+        }
+        x11::ErrorTrap trap(dpy);
+        XSelectInput(dpy, w, NoEventMask);
+        XSync(dpy, False);
+        return done;
+    }
+
+    std::string title(Window w) {
+        if (w == 0) return {};
+        x11::ErrorTrap trap(dpy);
+        const Atom netWmName = XInternAtom(dpy, "_NET_WM_NAME", False);
+        const Atom utf8 = XInternAtom(dpy, "UTF8_STRING", False);
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        std::string out;
+        if (XGetWindowProperty(dpy, w, netWmName, 0, 4096, False, utf8, &type, &format, &count,
+                               &after, &data) == Success &&
+            data) {
+            if (type == utf8 && format == 8) out.assign(reinterpret_cast<char*>(data), count);
+            XFree(data);
+        }
+        if (!out.empty()) return out;
+        XTextProperty prop{};
+        if (XGetWMName(dpy, w, &prop) && prop.value) {
+            char** list = nullptr;
+            int n = 0;
+            if (Xutf8TextPropertyToTextList(dpy, &prop, &list, &n) >= Success && list) {
+                if (n > 0 && list[0]) out = list[0];
+                XFreeStringList(list);
+            }
+            XFree(prop.value);
+        }
+        return out;
     }
 };
 
@@ -71,8 +209,18 @@ bool X11ActiveWindow::available() const { return d_->dpy != nullptr; }
 
 WindowId X11ActiveWindow::foreground() { return d_->dpy ? d_->foreground() : 0; }
 
-void X11ActiveWindow::activate(WindowId w) {
-    if (d_->dpy) d_->activate(w);
+bool X11ActiveWindow::activate(WindowId w, const std::vector<WindowId>& own,
+                               std::chrono::milliseconds limit) {
+    return d_->dpy && d_->activate(w, own, limit);
 }
+
+bool X11ActiveWindow::focusIn(const std::vector<WindowId>& own) {
+    if (!d_->dpy) return false;
+    for (Window w : d_->focusChain())
+        if (contains(own, w)) return true;
+    return false;
+}
+
+std::string X11ActiveWindow::title(WindowId w) { return d_->dpy ? d_->title(w) : std::string(); }
 
 }  // namespace quorvel

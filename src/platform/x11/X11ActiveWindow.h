@@ -20,9 +20,13 @@ public:
     bool available() const override;
     // The top-level client window, comparable with a Qt top-level's winId(); 0 for none.
     WindowId foreground() override;
-    // Asks the window manager to activate `w`, or focuses and raises it where none runs.
-    // Waits briefly for a window manager to comply, so that keys typed next reach `w`.
-    void activate(WindowId w) override;
+    // Asks the window manager to activate `w`, or focuses and raises it where none runs,
+    // and waits for the keyboard focus itself: the root's active-window property can still
+    // name `w` for a moment after a click has given the focus to another window.
+    bool activate(WindowId w, const std::vector<WindowId>& own,
+                  std::chrono::milliseconds limit) override;
+    bool focusIn(const std::vector<WindowId>& own) override;
+    std::string title(WindowId w) override;
 
 private:
     struct Impl;

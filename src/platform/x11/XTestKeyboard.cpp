@@ -18,6 +18,10 @@
 #include "platform/x11/KeysymTable.h"
 #include "platform/x11/XHelpers.h"
 
+#ifndef KEY_REUSE_GRACE_MS
+#define KEY_REUSE_GRACE_MS 1000
+#endif
+
 namespace quorvel {
 
 namespace {
@@ -30,6 +34,12 @@ constexpr int kCharKeyBase = 0x10000;
 // not answer pings at all.
 constexpr auto kPingTimeout = std::chrono::seconds(5);
 constexpr auto kUnconfirmedGrace = std::chrono::milliseconds(250);
+// A lent key is changed again only this long after its last event.  Answering a ping does
+// not mean a client has read the keys sent before it: Chromium translates key events with
+// the keymap it holds when it gets round to them, which can be seconds later.
+constexpr auto kReuseGrace = std::chrono::milliseconds(KEY_REUSE_GRACE_MS);
+// Lent keys go back to the layout once unused this long (and at the next run, at exit).
+constexpr auto kIdleGiveBack = std::chrono::seconds(60);
 
 // Modifier combinations tried for a character, best first: fewer and lower levels first.
 // Ctrl and Alt never select a level but do trigger shortcuts, so they are left out.
@@ -62,6 +72,7 @@ struct XTestKeyboard::Impl {
     struct Slot {
         KeySym sym = NoSymbol;
         std::uint64_t lastUse = 0;  // event number of its last key event
+        Clock::time_point lastTime{};
     };
     std::map<int, Slot> slots;
     std::unordered_map<KeySym, int> lentTo;  // keysym -> keycode lent to it
@@ -298,7 +309,7 @@ struct XTestKeyboard::Impl {
             auto oldest = std::min_element(slots.begin(), slots.end(), [](auto& a, auto& b) {
                 return a.second.lastUse < b.second.lastUse;
             });
-            if (oldest->second.lastUse > confirmed) confirmClient();
+            settle(oldest->second);
             chosen = oldest->first;
             lentTo.erase(oldest->second.sym);
         }
@@ -308,21 +319,40 @@ struct XTestKeyboard::Impl {
         return chosen;
     }
 
-    void restoreSlots() {
-        std::vector<int> lent;
-        std::uint64_t lastUse = 0;
-        for (const auto& [kc, slot] : slots)
-            if (slot.sym != NoSymbol) {
-                lent.push_back(kc);
-                lastUse = std::max(lastUse, slot.lastUse);
+    // Waits until a client can no longer be reading an event that used the slot.
+    void settle(const Slot& slot) {
+        if (slot.lastUse > confirmed) confirmClient();
+        const auto until = slot.lastTime + kReuseGrace;
+        if (Clock::now() < until) std::this_thread::sleep_until(until);
+    }
+
+    bool idleFor(const Slot& slot, Clock::duration d) const {
+        return slot.sym != NoSymbol && Clock::now() - slot.lastTime >= d;
+    }
+
+    // Gives back the lent keys that `keep` rejects and that are unused for `idle`; with
+    // `wait`, those still in use are given back once they have settled.
+    template <typename Keep>
+    void giveBack(Keep keep, Clock::duration idle, bool wait) {
+        std::vector<int> back;
+        for (auto& [kc, slot] : slots) {
+            if (slot.sym == NoSymbol || keep(slot.sym)) continue;
+            if (!idleFor(slot, idle)) {
+                if (!wait) continue;
+                settle(slot);
             }
-        if (lent.empty()) return;
-        // Taking a key back before the client has read our last events on it would
-        // garble the final characters.
-        if (lastUse > confirmed) confirmClient();
-        for (int kc : lent) slots[kc].sym = NoSymbol;
-        lentTo.clear();
-        applySlots(lent, true);
+            back.push_back(kc);
+        }
+        if (back.empty()) return;
+        for (int kc : back) {
+            lentTo.erase(slots[kc].sym);
+            slots[kc].sym = NoSymbol;
+        }
+        applySlots(back, true);
+    }
+
+    void restoreSlots() {
+        giveBack([](KeySym) { return false; }, kReuseGrace, true);
     }
 
     // Waits until the focused client has handled every key event sent so far: it answers
@@ -436,7 +466,10 @@ struct XTestKeyboard::Impl {
         XSync(dpy, False);
         ++events;
         lastEvent = Clock::now();
-        if (auto it = slots.find(kc); it != slots.end()) it->second.lastUse = events;
+        if (auto it = slots.find(kc); it != slots.end()) {
+            it->second.lastUse = events;
+            it->second.lastTime = lastEvent;
+        }
         if (down)
             held.insert(kc);
         else
@@ -462,9 +495,13 @@ void XTestKeyboard::beginRun() {
 }
 
 void XTestKeyboard::endRun() {
-    if (!d_->usable) return;
-    d_->releaseHeld();
-    d_->restoreSlots();
+    if (d_->usable) d_->releaseHeld();
+}
+
+void XTestKeyboard::giveBackIdle() {
+    if (!d_->usable || d_->lentTo.empty()) return;
+    d_->drainEvents();
+    d_->giveBack([](KeySym) { return false; }, kIdleGiveBack, false);
 }
 
 KeyScan XTestKeyboard::scan(char32_t ch) {
@@ -491,6 +528,15 @@ void XTestKeyboard::keyUp(int key) {
 void XTestKeyboard::prepare(const std::u32string& characters) {
     if (!d_->usable) return;
     d_->ensureMap();
+    std::set<KeySym> wanted;
+    for (char32_t ch : characters) {
+        if (ch < 0xA0 && (ch < 0x20 || ch >= 0x7F)) continue;
+        if (ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF) || d_->chars.count(ch)) continue;
+        wanted.insert(x11::ucsToKeysym(ch));
+    }
+    // Keys lent before and not wanted now go back, once no target can still need them;
+    // those wanted again keep their keycode and need no change at all.
+    d_->giveBack([&](KeySym s) { return wanted.count(s) > 0; }, kReuseGrace, false);
     std::vector<int> changed;
     auto freeSlot = d_->slots.begin();
     for (char32_t ch : characters) {

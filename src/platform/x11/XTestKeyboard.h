@@ -1,6 +1,6 @@
 // The keyboard layer on the X server: key events through XTest, characters translated
 // with the keyboard's current XKB map.  A character the layout lacks is typed through a
-// spare keycode lent to it for the moment and given back at the end of the run.
+// spare keycode lent to it, kept while the target may still read keys that used it.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +26,7 @@ public:
     void keyDown(int key) override;
     void keyUp(int key) override;
     void prepare(const std::u32string& characters) override;
+    void giveBackIdle() override;
 
     // For tests and benchmarks: keycodes free for lending, keycodes lent right now, and how
     // many times a keycode has been remapped since construction.

@@ -2,7 +2,9 @@
 // X server, the test fakes record what they were asked to do.
 #pragma once
 
+#include <chrono>
 #include <string>
+#include <vector>
 
 namespace quorvel {
 
@@ -44,13 +46,18 @@ public:
     virtual ~Keyboard() = default;
     virtual bool available() const = 0;  // false: no X display, typing impossible
     virtual void beginRun() = 0;         // (re)build the layout map for this run
-    virtual void endRun() = 0;           // restore any keycode remapped during the run
+    // The run's last key event was sent.  Keys lent to characters stay lent: the target may
+    // read the events long after they were sent, with the keymap it holds at that moment.
+    virtual void endRun() = 0;
     virtual KeyScan scan(char32_t ch) = 0;
     virtual void keyDown(int key) = 0;  // virtual keys of the enum, modifier keys, ids from scan()
     virtual void keyUp(int key) = 0;
     // A hint given after beginRun(): the characters the run is about to type, so that a layer
     // that has to lend keys to characters missing from the layout can do it all at once.
     virtual void prepare(const std::u32string& characters) { (void)characters; }
+    // Called now and then between runs: gives back lent keys once they have been idle long
+    // enough that no target can still be reading events that used them.
+    virtual void giveBackIdle() {}
 };
 
 using WindowId = unsigned long;
@@ -59,8 +66,15 @@ class ActiveWindow {
 public:
     virtual ~ActiveWindow() = default;
     virtual bool available() const = 0;
-    virtual WindowId foreground() = 0;      // 0 when there is none
-    virtual void activate(WindowId w) = 0;  // SetForegroundWindow: result not examined
+    virtual WindowId foreground() = 0;  // 0 when there is none
+    // Brings `w` to the front and waits, at most `limit`, until the keyboard focus is inside
+    // `w` and inside none of `own` (our own windows).  False when that did not happen.
+    virtual bool activate(WindowId w, const std::vector<WindowId>& own,
+                          std::chrono::milliseconds limit) = 0;
+    // Whether the keyboard focus is inside one of `own` right now.
+    virtual bool focusIn(const std::vector<WindowId>& own) = 0;
+    // The window's title as its owner set it; empty when it has none.
+    virtual std::string title(WindowId w) = 0;
 };
 
 }  // namespace quorvel

@@ -30,6 +30,7 @@ KeyfillEngine::KeyfillEngine(Keyboard& keyboard, KeyfillHooks hooks)
 bool KeyfillEngine::run(const std::string& script) {
     if (running_ || !keyboard_.available()) return false;
     running_ = true;
+    stopped_ = false;
     // endRun() must follow beginRun() even when a hook throws, or lent keys stay remapped.
     struct RunGuard {
         KeyfillEngine& e;
@@ -65,13 +66,13 @@ void KeyfillEngine::prepareKeyboard(const std::string& script) {
 void KeyfillEngine::typeElements(const std::string& script) {
     ScriptTokenizer tokens(script);
     ScriptElement e;
-    while (tokens.next(e)) {
+    while (!stopped_ && tokens.next(e)) {
         switch (e.kind) {
             case ScriptElement::Kind::Character:
                 SendKey(e.character);
                 break;
             case ScriptElement::Kind::Key:
-                SimulateKeystroke(e.virtualKey, 0);
+                if (goOn()) SimulateKeystroke(e.virtualKey, 0);
                 break;
             case ScriptElement::Kind::Variable:
                 if (listed(e.name)) SendVariable(e.name);
@@ -81,7 +82,13 @@ void KeyfillEngine::typeElements(const std::string& script) {
     }
 }
 
+bool KeyfillEngine::goOn() {
+    if (!stopped_ && hooks_.keepTyping && !hooks_.keepTyping()) stopped_ = true;
+    return !stopped_;
+}
+
 void KeyfillEngine::SendKey(char32_t character) {
+    if (!goOn()) return;
     const KeyScan scan = keyboard_.scan(character);
     // The layout cannot produce it, not even through a lent key: skip it.
     if (scan.key < 0) return;
@@ -95,7 +102,7 @@ void KeyfillEngine::SendKey(char32_t character) {
 void KeyfillEngine::SendVariable(const std::string& bracedName) {
     // The value is typed as it stands: braces in it are characters, not codes.
     const std::string value = valueOf(bracedName);
-    for (std::size_t pos = 0; pos < value.size();) SendKey(nextCodePoint(value, pos));
+    for (std::size_t pos = 0; pos < value.size() && !stopped_;) SendKey(nextCodePoint(value, pos));
 }
 
 std::string KeyfillEngine::valueOf(const std::string& name) const {

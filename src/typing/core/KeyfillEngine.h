@@ -20,6 +20,9 @@ struct KeyfillHooks {
     std::function<bool()> slowDown;
     // The short pause that follows each keystroke while slowDown() holds.
     std::function<void()> slowWait;
+    // Asked before every keystroke; false stops the run at once (the keyboard focus has
+    // moved into one of our own windows).
+    std::function<bool()> keepTyping;
 };
 
 class KeyfillEngine {
@@ -30,6 +33,8 @@ public:
     // available or a run is already in progress (afterElement() can let a second click in).
     bool run(const std::string& script);
     bool running() const { return running_; }
+    // Whether the last run was stopped by keepTyping() before its end.
+    bool stopped() const { return stopped_; }
 
     void SendKey(char32_t character);
     void SendVariable(const std::string& bracedName);
@@ -45,7 +50,10 @@ private:
 
     Keyboard& keyboard_;
     KeyfillHooks hooks_;
+    bool goOn();
+
     bool running_ = false;
+    bool stopped_ = false;
 };
 
 }  // namespace quorvel
