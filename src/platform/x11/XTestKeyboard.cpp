@@ -18,10 +18,6 @@
 #include "platform/x11/KeysymTable.h"
 #include "platform/x11/XHelpers.h"
 
-#ifndef KEY_REUSE_GRACE_MS
-#define KEY_REUSE_GRACE_MS 1000
-#endif
-
 namespace quorvel {
 
 namespace {
@@ -34,11 +30,19 @@ constexpr int kCharKeyBase = 0x10000;
 // not answer pings at all.
 constexpr auto kPingTimeout = std::chrono::seconds(5);
 constexpr auto kUnconfirmedGrace = std::chrono::milliseconds(250);
-// A lent key is changed again only this long after its last event.  Answering a ping does
-// not mean a client has read the keys sent before it: Chromium translates key events with
-// the keymap it holds when it gets round to them, which can be seconds later.
-constexpr auto kReuseGrace = std::chrono::milliseconds(KEY_REUSE_GRACE_MS);
-// Lent keys go back to the layout once unused this long (and at the next run, at exit).
+constexpr auto kUnconfirmedKeymap = std::chrono::milliseconds(50);
+// Keys lent to characters.  A client translates a key event with the keymap it holds when
+// it gets to the event, and Chromium gets to it late: taken back right after the last key,
+// a lent key lost the last characters.  So a lent key changes only after the focused client
+// has answered a ping sent after the key's last event and after this pause; and after every
+// change the client answers a ping before a key uses it, or it still types the old
+// character (both seen in Chromium and Firefox; the pause alone, even 2 s, did not help).
+constexpr auto kReusePause = std::chrono::milliseconds(20);
+// Lent keys no longer wanted go back to the layout at a run's start once unused this long;
+// Chromium was seen still reading a long text 22 s after its last key.
+constexpr auto kGiveBackAfter = std::chrono::seconds(30);
+// At exit we wait no longer than this for the last lent keys to settle.
+constexpr auto kExitWait = std::chrono::seconds(2);
 constexpr auto kIdleGiveBack = std::chrono::seconds(60);
 
 // Modifier combinations tried for a character, best first: fewer and lower levels first.
@@ -77,6 +81,7 @@ struct XTestKeyboard::Impl {
     std::map<int, Slot> slots;
     std::unordered_map<KeySym, int> lentTo;  // keysym -> keycode lent to it
     std::size_t remaps = 0;
+    Clock::duration giveBackAfter = kGiveBackAfter, idleGiveBack = kIdleGiveBack;
 
     // Key events sent, and how many of them the focused client has certainly handled.
     std::uint64_t events = 0, confirmed = 0;
@@ -290,6 +295,8 @@ struct XTestKeyboard::Impl {
             applyMapping(sorted[i], syms);
             i = j;
         }
+        // The client must hold the new keymap before a key event uses it.
+        if (!restore && !pingFocusedClient()) std::this_thread::sleep_for(kUnconfirmedKeymap);
     }
 
     // The keycode lent to `sym`, lending one now if needed; 0 when none can be had.
@@ -322,7 +329,7 @@ struct XTestKeyboard::Impl {
     // Waits until a client can no longer be reading an event that used the slot.
     void settle(const Slot& slot) {
         if (slot.lastUse > confirmed) confirmClient();
-        const auto until = slot.lastTime + kReuseGrace;
+        const auto until = slot.lastTime + kReusePause;
         if (Clock::now() < until) std::this_thread::sleep_until(until);
     }
 
@@ -331,7 +338,7 @@ struct XTestKeyboard::Impl {
     }
 
     // Gives back the lent keys that `keep` rejects and that are unused for `idle`; with
-    // `wait`, those still in use are given back once they have settled.
+    // `wait`, those used more recently are given back once they are.
     template <typename Keep>
     void giveBack(Keep keep, Clock::duration idle, bool wait) {
         std::vector<int> back;
@@ -339,7 +346,8 @@ struct XTestKeyboard::Impl {
             if (slot.sym == NoSymbol || keep(slot.sym)) continue;
             if (!idleFor(slot, idle)) {
                 if (!wait) continue;
-                settle(slot);
+                if (slot.lastUse > confirmed) confirmClient();
+                std::this_thread::sleep_until(slot.lastTime + idle);
             }
             back.push_back(kc);
         }
@@ -352,7 +360,7 @@ struct XTestKeyboard::Impl {
     }
 
     void restoreSlots() {
-        giveBack([](KeySym) { return false; }, kReuseGrace, true);
+        giveBack([](KeySym) { return false; }, kExitWait, true);
     }
 
     // Waits until the focused client has handled every key event sent so far: it answers
@@ -501,7 +509,7 @@ void XTestKeyboard::endRun() {
 void XTestKeyboard::giveBackIdle() {
     if (!d_->usable || d_->lentTo.empty()) return;
     d_->drainEvents();
-    d_->giveBack([](KeySym) { return false; }, kIdleGiveBack, false);
+    d_->giveBack([](KeySym) { return false; }, d_->idleGiveBack, false);
 }
 
 KeyScan XTestKeyboard::scan(char32_t ch) {
@@ -536,7 +544,7 @@ void XTestKeyboard::prepare(const std::u32string& characters) {
     }
     // Keys lent before and not wanted now go back, once no target can still need them;
     // those wanted again keep their keycode and need no change at all.
-    d_->giveBack([&](KeySym s) { return wanted.count(s) > 0; }, kReuseGrace, false);
+    d_->giveBack([&](KeySym s) { return wanted.count(s) > 0; }, d_->giveBackAfter, false);
     std::vector<int> changed;
     auto freeSlot = d_->slots.begin();
     for (char32_t ch : characters) {
@@ -559,5 +567,11 @@ std::size_t XTestKeyboard::spareKeycodes() const { return d_->slots.size(); }
 std::size_t XTestKeyboard::lentKeycodes() const { return d_->lentTo.size(); }
 
 std::size_t XTestKeyboard::remapCount() const { return d_->remaps; }
+
+void XTestKeyboard::setGiveBackTimes(std::chrono::milliseconds atRunStart,
+                                     std::chrono::milliseconds whenIdle) {
+    d_->giveBackAfter = atRunStart;
+    d_->idleGiveBack = whenIdle;
+}
 
 }  // namespace quorvel

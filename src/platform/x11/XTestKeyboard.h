@@ -3,6 +3,7 @@
 // spare keycode lent to it, kept while the target may still read keys that used it.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -33,6 +34,9 @@ public:
     std::size_t spareKeycodes() const;
     std::size_t lentKeycodes() const;
     std::size_t remapCount() const;
+    // For tests: how long lent keys must be unused before a run's start or the idle check
+    // gives them back.
+    void setGiveBackTimes(std::chrono::milliseconds atRunStart, std::chrono::milliseconds whenIdle);
 
 private:
     struct Impl;
