@@ -1,0 +1,240 @@
+#include "DesktopQuorvel.h"
+
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+#include <ctime>
+
+#include "MainFormHarness.h"
+#include "app/core/IniFile.h"
+#include "model/DateTime.h"
+#include "model/MainDataFile.h"
+#include "typing/core/VariableTable.h"
+
+namespace quorvel::test {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The formats Items are written and read back in; the data file itself stores day numbers,
+// so the program's own locale does not matter.
+FormatSettings itemFormats() {
+    FormatSettings f;
+    f.shortDateFormat = "dd/mm/yyyy";
+    f.dateSeparator = '/';
+    f.shortTimeFormat = "hh:nn";
+    f.timeSeparator = ':';
+    f.decimalSeparator = '.';
+    return f;
+}
+
+int yearNow() {
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return tm.tm_year + 1900;
+}
+
+}  // namespace
+
+QuorvelCopy::QuorvelCopy(DesktopSession& session) : session_(session) {
+    if (!session.ok()) {
+        error_ = "no session: " + session.error();
+        return;
+    }
+    folder_ = session.newFolder("quorvel");
+    if (folder_.empty()) {
+        error_ = "cannot make the program folder";
+        return;
+    }
+    std::error_code ec;
+    for (const char* name : {"quorvel", "advert.so", "quorvel.html"}) {
+        const fs::path from = fs::path(QUORVEL_BINARY_DIR) / name;
+        if (!fs::exists(from)) {
+            if (std::string(name) == "quorvel") error_ = "no program file at " + from.string();
+            continue;
+        }
+        fs::copy_file(from, fs::path(folder_) / name, fs::copy_options::overwrite_existing, ec);
+        if (ec) error_ = "cannot copy " + from.string() + ": " + ec.message();
+    }
+    if (error_.empty() && !session.user().chownToUser(folder_)) error_ = "cannot give the copy to the user";
+}
+
+QuorvelCopy::~QuorvelCopy() {
+    if (process_ && process_->running()) process_->terminate(3s);
+}
+
+std::string QuorvelCopy::readFile(const std::string& name) const {
+    std::ifstream in(file(name), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool QuorvelCopy::writeSettings(const Placement& placement, const std::vector<IniValue>& extra) {
+    IniFile ini;
+    ini.writeBool("Options", "TipOfTheDay", false);
+    ini.writeString("Options", "Browser", "");
+    ini.writeBool("Options", "CheckForFiles", false);
+    ini.writeBool("Options", "AlwaysOnTop", false);
+    ini.writeInteger("Window", "Left", placement.left);
+    ini.writeInteger("Window", "Top", placement.top);
+    ini.writeInteger("Window", "Height", placement.height);
+    for (const auto& [section, key, value] : extra) ini.writeString(section, key, value);
+    return session_.writeUserFile(file("Quorvel.ini"), ini.bytes());
+}
+
+bool QuorvelCopy::writeItems(const std::vector<QuorvelItem>& items) {
+    ItemList list;
+    for (const QuorvelItem& i : items) {
+        auto r = std::make_unique<Rec>();
+        r->Name = i.name;
+        r->Site = i.url;
+        r->Keys = i.keys;
+        r->RepeatDays = i.repeatDays;
+        r->LastDone = i.lastDone;
+        r->EntryCount = i.entries;
+        r->Comments = i.comments;
+        list.append(std::move(r));
+    }
+    try {
+        return session_.writeUserFile(file("Quorvel.dat"),
+                                      writeMainData(GroupTable{}, list, itemFormats(), yearNow()));
+    } catch (const std::exception& e) {
+        error_ = std::string("cannot write the Items: ") + e.what();
+        return false;
+    }
+}
+
+bool QuorvelCopy::writeVariables(const std::vector<std::pair<std::string, std::string>>& values) {
+    VariableLines lines;
+    for (const auto& [name, value] : values) lines.push_back(name + "=" + value);
+    // The program's own file name with ".var" for its extension.
+    return session_.writeUserFile(file("quorvel.var"), writeVariablesFile(lines));
+}
+
+std::vector<QuorvelItem> QuorvelCopy::readItems(std::string* error) const {
+    std::vector<QuorvelItem> out;
+    const std::string bytes = readFile("Quorvel.dat");
+    if (bytes.empty()) {
+        if (error) *error = "Quorvel.dat is missing or empty";
+        return out;
+    }
+    FormatSettings fs = itemFormats();
+    MainDataReadContext ctx;
+    ctx.fs = &fs;
+    ctx.currentYear = yearNow();
+    std::vector<std::string> bad;
+    ctx.onBadItem = [&](const std::string& name) { bad.push_back(name); };
+    try {
+        MainDataLoad load = readMainData(bytes, ctx);
+        for (const auto& r : load.items)
+            out.push_back({r->Name, r->Site, r->Keys, r->RepeatDays, r->LastDone, r->EntryCount,
+                           r->Comments});
+        if (error && !load.clean())
+            *error = "Quorvel.dat did not load cleanly (" + std::to_string(bad.size()) +
+                     " bad Items)";
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
+    }
+    return out;
+}
+
+bool QuorvelCopy::start(std::chrono::milliseconds timeout) {
+    if (!ok()) return false;
+    if (!fs::exists(file("Quorvel.ini")) && !writeSettings()) {
+        error_ = "cannot write Quorvel.ini";
+        return false;
+    }
+    const auto t0 = Clock::now();
+    process_ = session_.start({programFile()}, {}, "quorvel");
+    if (!process_) {
+        error_ = "cannot start " + programFile();
+        return false;
+    }
+    const pid_t pid = process_->pid();
+    std::string unexpected;
+    const bool shown = waitUntil(
+        [&] {
+            for (const WindowInfo& w : session_.windowsOf(pid)) {
+                if (!w.viewable || w.overrideRedirect) continue;
+                if (w.title.rfind(kTitlePrefix, 0) == 0) mainWindow_ = w.id;
+                // A message box at start-up holds the main window back (it is modal).
+                else if (w.type == "DIALOG" || w.type == "NORMAL")
+                    unexpected = "\"" + w.title + "\"";
+            }
+            return mainWindow_ != 0 || !unexpected.empty() || !process_->running();
+        },
+        timeout, 50ms);
+    startTime_ = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0);
+    if (!unexpected.empty()) {
+        error_ = "the program showed an unexpected window at start-up: " + unexpected;
+        return false;
+    }
+    if (!shown || mainWindow_ == 0) {
+        error_ = std::string("the main window did not show (") +
+                 (process_->running() ? "still running" : "the program ended") +
+                 "): " + process_->logTail();
+        return false;
+    }
+    // A box right after the window shows (a check of the files, say) would come now.
+    std::this_thread::sleep_for(300ms);
+    for (const WindowInfo& w : otherWindows()) {
+        error_ = "the program showed an unexpected window at start-up: \"" + w.title + "\"";
+        return false;
+    }
+    return true;
+}
+
+std::vector<WindowInfo> QuorvelCopy::otherWindows() const {
+    std::vector<WindowInfo> out;
+    if (!process_) return out;
+    for (WindowInfo& w : session_.windowsOf(process_->pid()))
+        if (w.viewable && !w.overrideRedirect && w.id != mainWindow_) out.push_back(std::move(w));
+    return out;
+}
+
+bool QuorvelCopy::tooltipShown() const {
+    if (!process_) return false;
+    for (const WindowInfo& w : session_.windowsOf(process_->pid()))
+        if (w.viewable && w.type == "TOOLTIP") return true;
+    return false;
+}
+
+std::optional<Rect> QuorvelCopy::typeButton() const {
+    const auto client = session_.geometry(mainWindow_);
+    if (!client) return std::nullopt;
+    static std::map<int, Rect> cache;
+    auto it = cache.find(client->height);
+    if (it == cache.end()) it = cache.emplace(client->height, typeButtonInClient(client->height)).first;
+    const Rect& b = it->second;
+    return Rect{client->x + b.x, client->y + b.y, b.width, b.height};
+}
+
+Rect QuorvelCopy::typeButtonInClient(int clientHeight) {
+    MainFormHarness h;
+    TMainForm& f = h.start();
+    f.resize(f.width(), clientHeight);
+    f.show();
+    QApplication::processEvents();
+    const QPoint at = f.Keyfill->mapTo(&f, QPoint(0, 0));
+    const Rect r{at.x(), at.y(), f.Keyfill->width(), f.Keyfill->height()};
+    h.stop();
+    return r;
+}
+
+int QuorvelCopy::stop(std::chrono::milliseconds grace) {
+    if (!process_) return -1;
+    return process_->terminate(grace);
+}
+
+}  // namespace quorvel::test
