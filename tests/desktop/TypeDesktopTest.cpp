@@ -39,6 +39,8 @@ std::string nameOf(const Setup& s) {
     return n;
 }
 
+void PrintTo(const Setup& s, std::ostream* os) { *os << nameOf(s); }
+
 class TypeOnDesktop : public ::testing::TestWithParam<Setup> {
 protected:
     void SetUp() override {

@@ -128,6 +128,20 @@ TEST_F(TypingE2E, ActiveWindowIsTheQtWindow) {
     EXPECT_EQ(active_->foreground(), window_);
 }
 
+TEST_F(TypingE2E, ActivationWaitsForTheFocusAndNeverCountsOurOwnWindows) {
+    ASSERT_TRUE(active_->activate(window_, {}, 2s));
+    // The focus is inside the window (Qt gives it to a child or the window itself).
+    EXPECT_TRUE(active_->focusIn({window_}));
+    EXPECT_FALSE(active_->focusIn({window_ + 1}));
+    EXPECT_EQ(active_->title(window_), "type_target");
+    // A window of our own is never a target, and a window that is gone never takes the
+    // focus: both refused, the second only at the limit.
+    EXPECT_FALSE(active_->activate(window_, {window_}, 2s));
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_FALSE(active_->activate(0x7ffffff, {}, 300ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+}
+
 // Codes, variables, both cases, punctuation and characters missing from the layout.
 const std::string kScript =
     "x}y Hello, World! The quick brown fox jumps over the lazy dog. 0123456789 "

@@ -37,6 +37,9 @@ enum class WindowManager { None, Openbox, Xfwm4 };
 enum class Browser { FirefoxEsr, Chromium };
 const char* nameOf(WindowManager wm);
 const char* nameOf(Browser browser);
+// Test names show these by name.
+inline void PrintTo(WindowManager wm, std::ostream* os) { *os << nameOf(wm); }
+inline void PrintTo(Browser browser, std::ostream* os) { *os << nameOf(browser); }
 
 // Polls `condition` every `step` until it holds; false at the timeout.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
