@@ -25,18 +25,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The formats Items are written and read back in; the data file itself stores day numbers,
-// so the program's own locale does not matter.
-FormatSettings itemFormats() {
-    FormatSettings f;
-    f.shortDateFormat = "dd/mm/yyyy";
-    f.dateSeparator = '/';
-    f.shortTimeFormat = "hh:nn";
-    f.timeSeparator = ':';
-    f.decimalSeparator = '.';
-    return f;
-}
-
 int yearNow() {
     const std::time_t t = std::time(nullptr);
     std::tm tm{};
@@ -108,7 +96,7 @@ bool QuorvelCopy::writeItems(const std::vector<QuorvelItem>& items) {
     }
     try {
         return session_.writeUserFile(file("Quorvel.dat"),
-                                      writeMainData(GroupTable{}, list, itemFormats(), yearNow()));
+                                      writeMainData(GroupTable{}, list, testFormats(), yearNow()));
     } catch (const std::exception& e) {
         error_ = std::string("cannot write the Items: ") + e.what();
         return false;
@@ -129,7 +117,7 @@ std::vector<QuorvelItem> QuorvelCopy::readItems(std::string* error) const {
         if (error) *error = "Quorvel.dat is missing or empty";
         return out;
     }
-    FormatSettings fs = itemFormats();
+    FormatSettings fs = testFormats();
     MainDataReadContext ctx;
     ctx.fs = &fs;
     ctx.currentYear = yearNow();
