@@ -41,8 +41,11 @@ int main(int argc, char** argv) {
     const SingleInstance::Result lock = instance.acquire();
 
     Application app(argc, argv);
-    Application::setApplicationDisplayName(QStringLiteral("Quorvell"));
-    Application::setApplicationName(QStringLiteral("Quorvel"));
+    Application::setTitle(QStringLiteral("Quorvell"));
+    // The program's own name, by which a task bar groups its windows: the window class and
+    // the desktop entry.
+    Application::setApplicationName(QStringLiteral("Quorvell"));
+    Application::setDesktopFileName(QStringLiteral("quorvel"));
     Application::setWindowIcon(QIcon(QStringLiteral(":/icons/quorvel.png")));
     QtDialogs dialogs;
     Application::setErrorReporter(&dialogs);

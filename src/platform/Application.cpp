@@ -6,9 +6,13 @@ namespace quorvel {
 
 namespace {
 Dialogs* gReporter = nullptr;
-}
+QString gTitle;
+}  // namespace
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+
+void Application::setTitle(const QString& title) { gTitle = title; }
+QString Application::title() { return gTitle; }
 
 void Application::setErrorReporter(Dialogs* dialogs) { gReporter = dialogs; }
 

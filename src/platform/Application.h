@@ -14,6 +14,10 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
     static void setErrorReporter(Dialogs* dialogs);
     static void report(const std::exception& e);
+    // The application title: the caption of the plain message boxes and the error report.
+    // Not Qt's display name, which the X11 platform would append to every window's caption.
+    static void setTitle(const QString& title);
+    static QString title();
 };
 
 }  // namespace quorvel

@@ -5,6 +5,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
+#include "platform/Application.h"
 #include "platform/Dialogs.h"
 
 namespace quorvel {
@@ -12,7 +13,7 @@ namespace quorvel {
 namespace {
 bool gClosing = false;
 
-QString appTitle() { return QApplication::applicationDisplayName(); }
+QString appTitle() { return Application::title(); }
 }  // namespace
 
 QString captionFor(MsgKind kind) {

@@ -3,11 +3,13 @@
 
 #include <QApplication>
 
+#include "platform/Application.h"
+
 int main(int argc, char** argv) {
     Q_INIT_RESOURCE(resources);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(QStringLiteral("Quorvell"));
+    quorvel::Application::setTitle(QStringLiteral("Quorvell"));
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,53 @@
+// The main window as a window manager shows it: its caption and class, and the buttons of
+// its frame.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "support/DesktopQuorvel.h"
+#include "support/DesktopSession.h"
+
+namespace quorvel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class MainWindowOnDesktop : public ::testing::TestWithParam<WindowManager> {};
+
+TEST_P(MainWindowOnDesktop, CaptionIsTheProgramsOwnAndTheClassGroupsItsWindows) {
+    DesktopSession session(GetParam());
+    ASSERT_TRUE(session.ok()) << session.error();
+    QuorvelCopy quorvel(session);
+    ASSERT_TRUE(quorvel.ok()) << quorvel.error();
+    ASSERT_TRUE(quorvel.writeSettings());
+    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", "http://127.0.0.1:1/", "x"}}));
+    ASSERT_TRUE(quorvel.start()) << quorvel.error();
+    const auto info = session.window(quorvel.mainWindow());
+    ASSERT_TRUE(info.has_value());
+    // Exactly the caption the program sets: nothing appended by the toolkit.
+    EXPECT_EQ(info->title, "Quorvel! V1.0 by Orrin Halvik");
+    EXPECT_EQ(info->windowClass, "Quorvell");
+    // The frame offers no maximise: the window's Motif hints leave it out of the functions
+    // (bit 0x10) and the decorations (bit 0x40) whenever they are given.
+    std::string hints;
+    ASSERT_EQ(session.run({"xprop", "-id", std::to_string(quorvel.mainWindow()),
+                           "_MOTIF_WM_HINTS"},
+                          {}, &hints),
+              0);
+    unsigned long flags = 0, functions = 0, decorations = 0;
+    if (const auto eq = hints.find("= "); eq != std::string::npos)
+        std::sscanf(hints.c_str() + eq + 2, "0x%lx, 0x%lx, 0x%lx", &flags, &functions,
+                    &decorations);
+    EXPECT_NE(flags & 3, 0u) << hints;  // functions or decorations are given
+    if (flags & 1) EXPECT_EQ(functions & 0x10, 0u) << hints;
+    if (flags & 2) EXPECT_EQ(decorations & 0x40, 0u) << hints;
+    quorvel.stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, MainWindowOnDesktop,
+                         ::testing::Values(WindowManager::Openbox, WindowManager::Xfwm4),
+                         [](const auto& info) { return std::string(nameOf(info.param)); });
+
+}  // namespace
+}  // namespace quorvel::test
