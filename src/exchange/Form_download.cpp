@@ -264,9 +264,9 @@ void TMainForm::CheckButtonClick() {
         }
         FileList->setItems(std::move(shown));
         if (FileList->count() == 0) dialogs.info(QStringLiteral("No new data files available."));
-        Label13->setText(QStringLiteral("Availlable Files: (%1/%2)")
-                             .arg(FileList->count())
-                             .arg(ListLines.size()));
+        setLabelText(*Label13, QStringLiteral("Availlable Files: (%1/%2)")
+                                   .arg(FileList->count())
+                                   .arg(ListLines.size()));
         if (FileList->count() > 0) {
             FileList->setItemIndex(0);
             FileListClick();

@@ -42,6 +42,11 @@ void PressButton::mousePressEvent(QMouseEvent* e) {
     QPushButton::mousePressEvent(e);
 }
 
+void setLabelText(QLabel& label, const QString& text) {
+    label.setText(text);
+    label.adjustSize();
+}
+
 int addSorted(QComboBox& box, const QString& text) {
     int i = 0;
     // After equal entries, like the list boxes.

@@ -3,6 +3,7 @@
 
 #include <QAbstractSpinBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 
 namespace quorvel {
@@ -54,5 +55,9 @@ private:
 
 // Inserts into a combo box kept sorted without regard to case; returns the index.
 int addSorted(QComboBox& box, const QString& text);
+
+// Sets a label's text and fits the label to it: a label placed by hand keeps the size of
+// its first text, and a longer one would be cut off.
+void setLabelText(QLabel& label, const QString& text);
 
 }  // namespace quorvel

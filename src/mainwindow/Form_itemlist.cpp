@@ -19,7 +19,7 @@ void TMainForm::focusEntries() { Entries->setFocus(Qt::OtherFocusReason); }
 void TMainForm::repaintEntries() { Entries->viewport()->update(); }
 
 void TMainForm::setLabelCounts(int due) {
-    Label1->setText(QStringLiteral("Items: (%1/%2)").arg(due).arg(Entries->count()));
+    setLabelText(*Label1, QStringLiteral("Items: (%1/%2)").arg(due).arg(Entries->count()));
 }
 
 int TMainForm::FindItem(int row) {

@@ -121,6 +121,7 @@ TEST_F(Download, CheckShowsSortedNamesAndDescriptionsByPrefix) {
     f->CheckButton->click();
     EXPECT_EQ(shown(), (std::vector<std::string>{"", "alpha.qdf", "cars.qdf", "cars.qdf2", "zeta.qdf"}));
     EXPECT_EQ(f->Label13->text().toStdString(), "Availlable Files: (5/5)");
+    EXPECT_GE(f->Label13->width(), f->Label13->fontMetrics().horizontalAdvance(f->Label13->text()));
     EXPECT_EQ(f->ListLines.size(), 5u);
     // The first sorted name is selected: the empty one, which cannot be fetched.
     EXPECT_EQ(f->FileList->itemIndex(), 0);

@@ -4,6 +4,8 @@
 #include <QTest>
 
 #include "components/AdImage.h"
+#include <QLabel>
+
 #include "support/MainFormHarness.h"
 
 using namespace quorvel;
@@ -90,4 +92,19 @@ TEST_F(LayoutFixture, EntriesTabKeyboardOrder) {
             next = next->nextInFocusChain();
         EXPECT_EQ(next, expected[i + 1]) << "after control " << i;
     }
+}
+
+TEST_F(LayoutFixture, CountLabelsShowTheirWholeText) {
+    // Every label whose text the program changes fits it: placed by hand, a label would
+    // otherwise keep the width of its first text.
+    auto whole = [](const QLabel* l) {
+        return l->width() >= l->fontMetrics().horizontalAdvance(l->text());
+    };
+    for (int i = 0; i < 12; ++i)
+        addItem(*f, "Item " + std::to_string(i), i < 3 ? "10/03/2001 10:00" : "01/01/2001 10:00");
+    f->MenuUpdateClick();
+    EXPECT_TRUE(f->Label1->text().startsWith("Items: (")) << f->Label1->text().toStdString();
+    EXPECT_TRUE(whole(f->Label1)) << f->Label1->width();
+    QApplication::processEvents();
+    EXPECT_TRUE(f->Label1->isVisible());
 }
