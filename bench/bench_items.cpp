@@ -66,11 +66,6 @@ void settle() {
 
 // ---- seams
 
-class BenchClock : public Clock {
-public:
-    double value = encodeDayNumber({2001, 3, 10, 12, 0, 0, 0});
-    double now() const override { return value; }
-};
 
 // Answers every box as a user who goes along with everything would: a fresh name for
 // New, Yes to every question.  Error boxes are counted and shown, since a measurement
@@ -152,7 +147,7 @@ const std::vector<Rec>& samplesOf(int n) {
     static std::map<int, std::vector<Rec>> made;
     if (auto it = made.find(n); it != made.end()) return it->second;
     const FormatSettings fs = benchFormats();
-    const double now = BenchClock().value;
+    const double now = SystemClock().now();
     std::vector<Rec> items(static_cast<std::size_t>(n));
     Rng rng{static_cast<std::uint64_t>(n)};
     for (int i = 0; i < n; ++i) {
@@ -265,7 +260,8 @@ public:
 
 private:
     std::unique_ptr<QTemporaryDir> dir_;
-    BenchClock clock_;
+    // The program's own clock, as users have it: local time with TZ unset (main() unsets it).
+    SystemClock clock_;
     FormatSettings formats_;
     std::unique_ptr<TMainForm> form_;
     int items_ = -1;
@@ -547,8 +543,8 @@ void printSummary() {
     const bool allLoaded = !gLoaded.count(100000) || gLoaded[100000] == 100000;
     std::printf("  100,000 Items load and show < 1000 ms:      %9.1f ms  %s\n", load,
                 allLoaded ? verdict(load, 1000) : "NOT MET: not every Item loaded");
-    std::printf("  Update over 100,000 Items < 200 ms:         %9.1f ms  %s\n", update,
-                verdict(update, 200));
+    std::printf("  Update over 100,000 Items < 100 ms:         %9.1f ms  %s\n", update,
+                verdict(update, 100));
     std::printf("  window answers during it (gap < 50 ms):     %9.1f ms  %s\n", gap,
                 verdict(gap, 50));
     std::printf("  one screen of rows paints < 2 ms (worst n): %9.3f ms  %s\n", paintWorst,
@@ -577,6 +573,8 @@ void quietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A desktop session sets no TZ: local time then comes from /etc/localtime.
+    unsetenv("TZ");
     gPreviousHandler = qInstallMessageHandler(quietHandler);
     benchmark::Initialize(&argc, argv);
     quorvel::Application app(argc, argv);

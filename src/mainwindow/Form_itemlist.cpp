@@ -78,8 +78,12 @@ void TMainForm::CreateNewGroup(const QString& name) {
 }
 
 bool TMainForm::CheckDone(const std::string& lastDone, int repeatDays) const {
-    const double t = toDateTime(lastDone, formats, currentYear());
-    return clock.now() < dayPart(t) + repeatDays;
+    return CheckDone(lastDone, repeatDays, clock.now());
+}
+
+bool TMainForm::CheckDone(const std::string& lastDone, int repeatDays, double now) const {
+    const double t = toDateTime(lastDone, formats, decodeDayNumber(now).year);
+    return now < dayPart(t) + repeatDays;
 }
 
 bool TMainForm::CheckDateTime(const std::string& text) const {
@@ -132,11 +136,14 @@ void TMainForm::MenuUpdateClick() {
     // a long list updates quickly and the window still answers.
     QElapsedTimer sinceEvents;
     sinceEvents.start();
+    // One moment for the whole list: reading the clock converts to local time, which looks
+    // at the time zone file each time.
+    const double now = clock.now();
     try {
         for (; i < Items.size(); ++i) {
             Rec& r = Items.at(i);
             CurrentItem = &r;
-            r.Done = CheckDone(r.LastDone, r.RepeatDays);
+            r.Done = CheckDone(r.LastDone, r.RepeatDays, now);
             if (!r.Done && (g == 0 || r.Groups.find(key) != std::string::npos)) ++DueCount;
             if (sinceEvents.elapsed() >= 10) {
                 QApplication::processEvents();

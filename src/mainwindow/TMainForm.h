@@ -89,6 +89,7 @@ public:
 
     // ---- due rules and display (itemlist.cpp)
     bool CheckDone(const std::string& lastDone, int repeatDays) const;
+    bool CheckDone(const std::string& lastDone, int repeatDays, double now) const;
     bool CheckDateTime(const std::string& text) const;
     void SelectOneItem(int row);
     void NextButClick();

@@ -53,6 +53,14 @@ TEST_F(ItemsFixture, UpdateStopsAtABadDateWithTheCountSoFar) {
     f->Items.at(1).LastDone = "01/01/2000 10:00";
 }
 
+TEST_F(ItemsFixture, UpdateReadsTheClockOnceForTheWholeList) {
+    for (int i = 0; i < 50; ++i) addItem(*f, "item" + std::to_string(i), "01/01/2000 10:00");
+    h.clock.reads = 0;
+    f->MenuUpdateClick();
+    EXPECT_EQ(f->Label1->text().toStdString(), "Items: (50/50)");
+    EXPECT_EQ(h.clock.reads, 1);
+}
+
 TEST_F(ItemsFixture, NextWrapsStartsAfterTheLastRowAndReportsAllDone) {
     addItem(*f, "a", "01/01/2000 10:00");
     addItem(*f, "b", "10/03/2001 10:00");

@@ -15,7 +15,11 @@ namespace quorvel::test {
 class FixedClock : public Clock {
 public:
     double value = 0;
-    double now() const override { return value; }
+    mutable int reads = 0;
+    double now() const override {
+        ++reads;
+        return value;
+    }
 };
 
 // 10 March 2001 at 12:00 unless a test sets another moment.
