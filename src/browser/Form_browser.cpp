@@ -46,10 +46,15 @@ void TMainForm::GotoUrl(const QString& url, bool newWindow) {
     BrowserConversation& browser = *seams.browser;
     const QString service = QString::fromStdString(browserServiceName(setting.toStdString()));
     // A browser that does not answer is started once per topic, then asked again.
+    bool cannotStart = false;
     auto connectTo = [&](const char* topic) {
         const QString t = QLatin1String(topic);
         if (browser.Connect(service, t, setting)) return true;
-        if (!seams.shell || !seams.shell->startProgram(setting, true)) return false;
+        if (!seams.shell) return false;
+        if (!seams.shell->startProgram(setting, true)) {
+            cannotStart = true;
+            return false;
+        }
         return browser.Connect(service, t, setting);
     };
     if (connectTo(kActivateTopic))
@@ -59,6 +64,11 @@ void TMainForm::GotoUrl(const QString& url, bool newWindow) {
         browser.Request(QString::fromStdString(openUrlItem(url.toStdString(), newWindow)),
                         kBrowserRequestTimeoutMs);
     browser.Disconnect();
+    // Otherwise a setting that names no program would make Goto do nothing, silently.
+    if (cannotStart)
+        dialogs.warning(QStringLiteral("The browser program %1 cannot be started. Please check "
+                                       "the Browser setting on the Options tab.")
+                            .arg(setting));
 }
 
 void TMainForm::FindButtonClick() {

@@ -97,6 +97,10 @@ TEST_F(BrowserFixture, SilentBrowserIsStartedOncePerTopicAndAskedAgain) {
     journal.clear();
     dde.connectDefault = false;
     shell.startAnswer = false;
+    // A program that cannot be started is named once per Goto, and nothing else changes.
+    h.dialogs.expectMessage(MsgKind::Warning,
+                            "The browser program /opt/web/browser.exe cannot be started. Please "
+                            "check the Browser setting on the Options tab.");
     f->GotoUrl("http://a.example/", false);
     EXPECT_EQ(journal, (Calls{a, start, "Disconnect()", o, start, "Disconnect()"}));
 }
