@@ -2,8 +2,10 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QSortFilterProxyModel>
 
 #include "platform/Application.h"
 #include "platform/Dialogs.h"
@@ -86,6 +88,21 @@ void QtDialogs::assertion(const QString& text) {
 
 namespace {
 
+// Folders to move through and the programs in them.  (A QDir::Executable filter on the
+// dialog's file system model hides everything, folders and programs alike.)
+class ProgramsOnly : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (!files) return true;
+        const QFileInfo info = files->fileInfo(files->index(row, 0, parent));
+        return info.isDir() || info.isExecutable();
+    }
+};
+
 QFileDialog* makeFileDialog(const FileDialogSpec& request, QFileDialog::AcceptMode mode) {
     auto* dlg = new QFileDialog(QApplication::activeWindow(), request.title, request.directory);
     dlg->setAcceptMode(mode);
@@ -94,7 +111,9 @@ QFileDialog* makeFileDialog(const FileDialogSpec& request, QFileDialog::AcceptMo
     if (!request.defaultSuffix.isEmpty()) dlg->setDefaultSuffix(request.defaultSuffix);
     if (!request.fileName.isEmpty()) dlg->selectFile(request.fileName);
     if (request.executablesOnly) {
-        dlg->setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
+        // A filtering model needs Qt's own dialog, not a desktop's native one.
+        dlg->setOption(QFileDialog::DontUseNativeDialog, true);
+        dlg->setProxyModel(new ProgramsOnly(dlg));
     }
     dlg->setFileMode(request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     return dlg;

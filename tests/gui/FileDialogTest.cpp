@@ -1,0 +1,62 @@
+// The real file dialog that Options -> Find opens: it lists the folders to move through and
+// the programs of a folder, nothing else.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "platform/Dialogs.h"
+
+namespace quorvel {
+namespace {
+
+void makeFile(const QString& path, bool executable) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\n");
+    f.close();
+    ::chmod(QFile::encodeName(path).constData(), executable ? 0755 : 0644);
+}
+
+TEST(FindBrowserDialog, ListsFoldersAndProgramsOnly) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    ASSERT_TRUE(QDir(dir.path()).mkdir("lib"));
+    makeFile(dir.filePath("firefox"), true);
+    makeFile(dir.filePath("notes.txt"), false);
+
+    FileDialogSpec spec;
+    spec.title = "Find your Browser";
+    spec.filter = "Executables (*)";
+    spec.executablesOnly = true;
+    spec.mustExist = true;
+    spec.directory = dir.path();
+
+    QSet<QString> shown;
+    QTimer::singleShot(0, [&] {
+        auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dlg, nullptr);
+        auto* view = dlg->findChild<QAbstractItemView*>("listView");
+        ASSERT_NE(view, nullptr);
+        // The folder is read in the background.
+        QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 2; }, 5000);
+        QTest::qWait(200);
+        for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+            shown.insert(view->model()->index(r, 0, view->rootIndex()).data().toString());
+        dlg->reject();
+    });
+    QtDialogs dialogs;
+    EXPECT_FALSE(dialogs.openFile(spec).has_value());
+    EXPECT_EQ(shown, (QSet<QString>{"lib", "firefox"}));
+}
+
+}  // namespace
+}  // namespace quorvel
