@@ -101,6 +101,28 @@ TEST_F(XdgFixture, EntryIdsInSubfoldersHiddenEntriesAndTheLastResortScan) {
     EXPECT_EQ(html(), "preferred.desktop");
 }
 
+TEST_F(XdgFixture, WithoutAnEntryPagesGoWhereXdgOpenFallsBack) {
+    auto program = [&](const std::string& name) {
+        write("bin/" + name, "#!/bin/sh\n");
+        fs::permissions(root / "bin" / name, fs::perms::owner_all);
+    };
+    const std::vector<std::string> path = {(root / "nothing").string(), (root / "bin").string()};
+    EXPECT_EQ(fallbackBrowser("", true, path), "");
+    program("lynx");
+    program("chromium");
+    // With a display the graphical browsers come first; without one, the text ones only.
+    EXPECT_EQ(fallbackBrowser("", true, path), "chromium");
+    EXPECT_EQ(fallbackBrowser("", false, path), "lynx");
+    program("x-www-browser");
+    EXPECT_EQ(fallbackBrowser("", true, path), "x-www-browser");
+    // $BROWSER replaces the list: its programs in order, arguments allowed, never xdg-open
+    // itself, and a full path as it stands.
+    EXPECT_EQ(fallbackBrowser("nosuch:xdg-open:lynx -dump %s", true, path), "lynx");
+    EXPECT_EQ(fallbackBrowser("nosuch", true, path), "");
+    const std::string full = (root / "bin" / "chromium").string();
+    EXPECT_EQ(fallbackBrowser(full + " --new-window %s", false, {}), full);
+}
+
 TEST(XdgDirsTest, EnvironmentWithItsDefaults) {
     std::map<std::string, std::string> env{{"HOME", "/home/u"},
                                            {"XDG_DATA_DIRS", "relative:/opt/share/::/usr/share"},

@@ -100,6 +100,15 @@ std::string firstWord(const std::string& command) {
     return command.substr(0, command.find_first_of(" \t"));
 }
 
+// A program named alone is looked for in the PATH's folders, one with a "/" as it stands.
+bool canRunFrom(const std::string& program, const std::vector<std::string>& path) {
+    if (program.empty()) return false;
+    auto executable = [](const std::string& p) { return isFile(p) && access(p.c_str(), X_OK) == 0; };
+    if (program.find('/') != std::string::npos) return executable(program);
+    return std::any_of(path.begin(), path.end(),
+                       [&](const std::string& d) { return executable(d + "/" + program); });
+}
+
 class Lookup {
 public:
     Lookup(const XdgDirs& dirs, const std::string& mimeType)
@@ -190,13 +199,7 @@ private:
         return ok;
     }
 
-    bool canRun(const std::string& program) const {
-        if (program.empty()) return false;
-        auto executable = [](const std::string& p) { return isFile(p) && access(p.c_str(), X_OK) == 0; };
-        if (program.find('/') != std::string::npos) return executable(program);
-        return std::any_of(path_.begin(), path_.end(),
-                           [&](const std::string& d) { return executable(d + "/" + program); });
-    }
+    bool canRun(const std::string& program) const { return canRunFrom(program, path_); }
 
     // Not hidden, and its program is installed (a left-over entry of a removed browser
     // opens nothing).
@@ -278,6 +281,23 @@ XdgDirs XdgDirs::fromEnvironment(const std::function<std::string(const char*)>& 
 
 std::string defaultApplicationFor(const XdgDirs& dirs, const std::string& mimeType) {
     return Lookup(dirs, mimeType).run();
+}
+
+std::string fallbackBrowser(const std::string& browserVariable, bool hasDisplay,
+                            const std::vector<std::string>& path) {
+    std::string list = browserVariable;
+    if (list.empty()) {
+        list = "www-browser:links2:elinks:links:lynx:w3m";
+        if (hasDisplay)
+            list = "x-www-browser:firefox:iceweasel:seamonkey:mozilla:epiphany:konqueror:"
+                   "chromium:chromium-browser:google-chrome:" + list;
+    }
+    for (const std::string& entry : split(list, ':')) {
+        // An entry may carry arguments, "%s" standing for the address.
+        const std::string program = firstWord(trim(entry));
+        if (program != "xdg-open" && canRunFrom(program, path)) return program;
+    }
+    return {};
 }
 
 }  // namespace quorvel

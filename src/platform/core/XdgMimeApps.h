@@ -28,4 +28,11 @@ struct XdgDirs {
 // there to run.
 std::string defaultApplicationFor(const XdgDirs& dirs, const std::string& mimeType);
 
+// What xdg-open turns to when no desktop entry opens a file or address: the programs of
+// $BROWSER (a colon-separated list, arguments allowed), or, when that is unset, the web
+// browsers it knows, graphical ones first when there is a display.  The first that can be
+// run from `path`, or "".
+std::string fallbackBrowser(const std::string& browserVariable, bool hasDisplay,
+                            const std::vector<std::string>& path);
+
 }  // namespace quorvel

@@ -43,7 +43,14 @@ QString DesktopShell::findHandler(const QString& filePath) {
     // (or none) this session runs under.
     const XdgDirs dirs = XdgDirs::fromEnvironment(
         [](const char* name) { return qEnvironmentVariable(name).toStdString(); });
-    return QString::fromStdString(defaultApplicationFor(dirs, type.toStdString()));
+    const std::string entry = defaultApplicationFor(dirs, type.toStdString());
+    if (!entry.empty()) return QString::fromStdString(entry);
+    // xdg-open still opens pages without one, through the browsers it falls back to.
+    if (type != QLatin1String("text/html")) return {};
+    const bool display = !qEnvironmentVariableIsEmpty("DISPLAY") ||
+                         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    return QString::fromStdString(
+        fallbackBrowser(qEnvironmentVariable("BROWSER").toStdString(), display, dirs.path));
 }
 
 bool DesktopShell::startProgram(const QString& commandLine, bool minimisedNoActivate) {
