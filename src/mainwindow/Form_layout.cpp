@@ -1,6 +1,7 @@
 // Placing the controls: the window keeps a fixed width and follows the user's height.
 #include <QResizeEvent>
 #include <QShowEvent>
+#include <QTimer>
 
 #include "components/AdImage.h"
 #include "mainwindow/TMainForm.h"
@@ -20,6 +21,25 @@ void TMainForm::resizeEvent(QResizeEvent* e) {
 void TMainForm::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
     FormResize();
+    if (savedOuter_ && !e->spontaneous()) placeAsSaved();
+}
+
+void TMainForm::placeAsSaved() {
+    // The frame is known once the window manager has put one around the window; without
+    // a window manager there is none, and after a second the client is taken as it is.
+    constexpr int kStepMs = 20, kTries = 50;
+    const bool framed = frameGeometry() != geometry();
+    if (!framed && ++placeTries_ < kTries) {
+        QTimer::singleShot(kStepMs, this, [this] {
+            if (savedOuter_) placeAsSaved();
+        });
+        return;
+    }
+    const QRect outer = *savedOuter_;
+    savedOuter_.reset();
+    const int frameExtra = frameGeometry().height() - height();
+    resize(width(), std::max(kMinClientHeight, outer.height() - frameExtra));
+    move(outer.topLeft());  // a shown window moves by its frame
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* e) {

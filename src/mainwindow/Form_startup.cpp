@@ -104,6 +104,7 @@ void TMainForm::readSettings(const IniFile& ini) {
     const int outerWidth = 470 + (frameGeometry().width() - width());
     const int left = ini.readInteger("Window", "Left", (screen.width() - outerWidth) / 2);
     move(left, top);
+    savedOuter_ = QRect(left, top, outerWidth, h);
     AdCount = ini.readInteger("Options", "AdCount", 0);
     AutoSave->setChecked(ini.readBool("Options", "AutoSave", true));
     AutoCheck->setChecked(ini.readBool("Options", "AutoCheck", true));

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTimer>
+#include <optional>
 #include <QWidget>
 #include <array>
 #include <memory>
@@ -341,6 +342,11 @@ private:
     bool damagedFileKept_ = false;   // ... and has been kept under another name
     QString damagedDataNote_;
     bool inResize_ = false;
+    // The saved outer place and height, put right once the window manager has framed the
+    // window: before it is shown, the frame's size is not known.
+    std::optional<QRect> savedOuter_;
+    int placeTries_ = 0;
+    void placeAsSaved();
 };
 
 }  // namespace quorvel

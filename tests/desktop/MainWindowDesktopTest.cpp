@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "support/DesktopQuorvel.h"
 #include "support/DesktopSession.h"
@@ -44,6 +45,48 @@ TEST_P(MainWindowOnDesktop, CaptionIsTheProgramsOwnAndTheClassGroupsItsWindows) 
     if (flags & 2) EXPECT_EQ(decorations & 0x40, 0u) << hints;
     quorvel.stop();
 }
+
+std::string windowSettings(const QuorvelCopy& quorvel) {
+    std::string out;
+    const std::string ini = quorvel.readFile("Quorvel.ini");
+    for (const char* key : {"Height=", "Top=", "Left="}) {
+        const auto at = ini.find(std::string("\n") + key);
+        out += at == std::string::npos ? std::string(key) + "?"
+                                       : ini.substr(at + 1, ini.find('\r', at) - at - 1);
+        out += " ";
+    }
+    return out;
+}
+
+class PlaceOnDesktop : public ::testing::TestWithParam<WindowManager> {};
+
+TEST_P(PlaceOnDesktop, RestartsBringTheWindowBackWhereItWas) {
+    DesktopSession session(GetParam());
+    ASSERT_TRUE(session.ok()) << session.error();
+    QuorvelCopy quorvel(session);
+    ASSERT_TRUE(quorvel.ok()) << quorvel.error();
+    ASSERT_TRUE(quorvel.writeSettings({/*left*/ 300, /*top*/ 200, /*height*/ 420}));
+    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", "http://127.0.0.1:1/", "x"}}));
+    for (int run = 1; run <= 5; ++run) {
+        SCOPED_TRACE("start " + std::to_string(run));
+        ASSERT_TRUE(quorvel.start()) << quorvel.error();
+        std::this_thread::sleep_for(1500ms);  // placed and settled
+        const auto client = session.geometry(quorvel.mainWindow());
+        ASSERT_TRUE(client.has_value());
+        const FrameExtents frame = session.frameExtents(quorvel.mainWindow());
+        // The outer window is where the settings say, as tall as they say.
+        EXPECT_EQ(client->x - frame.left, 300);
+        EXPECT_EQ(client->y - frame.top, 200);
+        EXPECT_EQ(client->height + frame.top + frame.bottom, 420);
+        quorvel.stop();
+        EXPECT_EQ(windowSettings(quorvel), "Height=420 Top=200 Left=300 ");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, PlaceOnDesktop,
+                         ::testing::Values(WindowManager::None, WindowManager::Openbox,
+                                           WindowManager::Xfwm4),
+                         [](const auto& info) { return std::string(nameOf(info.param)); });
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, MainWindowOnDesktop,
                          ::testing::Values(WindowManager::Openbox, WindowManager::Xfwm4),
