@@ -198,24 +198,30 @@ bool QuorvelCopy::tooltipShown() const {
     return false;
 }
 
-std::optional<Rect> QuorvelCopy::typeButton() const {
+std::optional<Rect> QuorvelCopy::button(Button which) const {
     const auto client = session_.geometry(mainWindow_);
     if (!client) return std::nullopt;
-    static std::map<int, Rect> cache;
-    auto it = cache.find(client->height);
-    if (it == cache.end()) it = cache.emplace(client->height, typeButtonInClient(client->height)).first;
+    static std::map<std::pair<Button, int>, Rect> cache;
+    const auto key = std::make_pair(which, client->height);
+    auto it = cache.find(key);
+    if (it == cache.end()) it = cache.emplace(key, buttonInClient(which, client->height)).first;
     const Rect& b = it->second;
     return Rect{client->x + b.x, client->y + b.y, b.width, b.height};
 }
 
-Rect QuorvelCopy::typeButtonInClient(int clientHeight) {
+Rect QuorvelCopy::buttonInClient(Button which, int clientHeight) {
     MainFormHarness h;
     TMainForm& f = h.start();
-    f.resize(f.width(), clientHeight);
     f.show();
     QApplication::processEvents();
-    const QPoint at = f.Keyfill->mapTo(&f, QPoint(0, 0));
-    const Rect r{at.x(), at.y(), f.Keyfill->width(), f.Keyfill->height()};
+    // After the show, which puts the window where its settings say.
+    f.resize(f.width(), clientHeight);
+    QApplication::processEvents();
+    const QWidget* w = which == Button::Type ? static_cast<QWidget*>(f.Keyfill)
+                       : which == Button::Goto ? static_cast<QWidget*>(f.GotoBut)
+                                               : static_cast<QWidget*>(f.HelpBut);
+    const QPoint at = w->mapTo(&f, QPoint(0, 0));
+    const Rect r{at.x(), at.y(), w->width(), w->height()};
     h.stop();
     return r;
 }

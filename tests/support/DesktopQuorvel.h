@@ -77,14 +77,14 @@ public:
     // True while one of the program's tooltips is on the screen.
     bool tooltipShown() const;
 
-    // The Type button (Entries tab) in root coordinates, from the main window's client
-    // area and the button's place in the window as the program's own layout puts it.
-    std::optional<Rect> typeButton() const;
+    // A button of the Entries tab in root coordinates, from the main window's client area
+    // and the button's place in the window as the program's own layout puts it.
+    enum class Button { Type, Goto, Help };
+    std::optional<Rect> button(Button which) const;
+    std::optional<Rect> typeButton() const { return button(Button::Type); }
     // The button's place in the client area: the real main window is built (offscreen, in
-    // this process, which needs its QApplication) and asked; the layout is the program's
-    // own code, not a copy of it.  It matches the program on the display as long as both
-    // use Qt's default style and fonts, as the session's clean environment makes sure.
-    static Rect typeButtonInClient(int clientHeight);
+    // this process) and asked; the layout is the program's own code, not a copy of it.
+    static Rect buttonInClient(Button which, int clientHeight);
 
     // SIGTERM (the program closes its window the normal way and saves), then waits for the
     // end; the wait status.

@@ -1,0 +1,98 @@
+// Goto on a real desktop: the program opens the Item's site in the browser the Options
+// name (Firefox ESR, Chromium) or in the desktop's default one through xdg-open, with the
+// browser not running yet (cold) and running (warm), a left press in the same window and a
+// right press in a new one.  A page counts once the browser has shown it and it reported.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iostream>
+#include <string>
+
+#include "support/DesktopFormServer.h"
+#include "support/DesktopQuorvel.h"
+#include "support/DesktopSession.h"
+
+namespace quorvel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct GotoSetup {
+    const char* name;
+    const char* browserSetting;  // "" for the desktop's default browser
+    const char* windowClass;     // of the browser's windows, in lower case
+};
+
+void PrintTo(const GotoSetup& s, std::ostream* os) { *os << s.name; }
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+class GotoOnDesktop : public ::testing::TestWithParam<GotoSetup> {
+protected:
+    std::vector<unsigned long> browserWindowIds() {
+        std::vector<unsigned long> ids;
+        for (const WindowInfo& w : session.windows())
+            if (w.viewable && !w.overrideRedirect && w.type == "NORMAL" &&
+                lower(w.windowClass).find(GetParam().windowClass) != std::string::npos)
+                ids.push_back(w.id);
+        return ids;
+    }
+    int browserWindows() { return static_cast<int>(browserWindowIds().size()); }
+    // As a user would: the browser to the left, the program's buttons in sight.
+    void moveBrowsersAside() {
+        for (unsigned long id : browserWindowIds()) session.moveResize(id, Rect{0, 30, 900, 700});
+    }
+
+    FormServer server;
+    DesktopSession session{WindowManager::Openbox};
+};
+
+TEST_P(GotoOnDesktop, OpensTheSiteColdAndWarmInTheSameOrANewWindow) {
+    ASSERT_TRUE(server.ok()) << server.error();
+    ASSERT_TRUE(session.ok()) << session.error();
+    QuorvelCopy quorvel(session);
+    ASSERT_TRUE(quorvel.ok()) << quorvel.error();
+    ASSERT_TRUE(quorvel.writeSettings({}, {{"Options", "Browser", GetParam().browserSetting}}));
+    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", server.url(), "x"}}));
+    ASSERT_TRUE(quorvel.start()) << quorvel.error();
+    const auto gotoButton = quorvel.button(QuorvelCopy::Button::Goto);
+    ASSERT_TRUE(gotoButton.has_value());
+    ASSERT_EQ(browserWindows(), 0);
+
+    // Cold: the browser starts and shows the site.
+    session.click(gotoButton->center());
+    ASSERT_TRUE(server.waitForPage(0, 60s)) << "the site never showed";
+    ASSERT_TRUE(waitUntil([&] { return browserWindows() >= 1; }, 20s));
+    const int windows = browserWindows();
+    moveBrowsersAside();
+
+    // Warm, left: the running browser shows it again, in no new window.
+    int page = server.pagesServed();
+    session.click(gotoButton->center());
+    EXPECT_TRUE(server.waitForPage(page, 30s)) << "left press on a running browser";
+    EXPECT_EQ(browserWindows(), windows);
+
+    // Warm, right: in a new window of a named browser; the desktop's default browser
+    // chooses its window itself, as with a left press.
+    page = server.pagesServed();
+    session.click(gotoButton->center(), 3);
+    EXPECT_TRUE(server.waitForPage(page, 30s)) << "right press on a running browser";
+    const int expected = *GetParam().browserSetting ? windows + 1 : windows;
+    EXPECT_TRUE(waitUntil([&] { return browserWindows() == expected; }, 20s))
+        << browserWindows() << " windows";
+    EXPECT_TRUE(quorvel.otherWindows().empty()) << "a message box came up";
+    quorvel.stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Browsers, GotoOnDesktop,
+                         ::testing::Values(GotoSetup{"FirefoxEsr", "/usr/bin/firefox-esr",
+                                                     "firefox"},
+                                           GotoSetup{"Chromium", "/usr/bin/chromium", "chromium"},
+                                           GotoSetup{"DefaultBrowser", "", "firefox"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace quorvel::test
