@@ -26,6 +26,33 @@ void makeFile(const QString& path, bool executable) {
     ::chmod(QFile::encodeName(path).constData(), executable ? 0755 : 0644);
 }
 
+// Opens the dialog on `folder` and returns the names it lists there.
+QSet<QString> namesShown(const QString& folder, int atLeast) {
+    FileDialogSpec spec;
+    spec.title = "Find your Browser";
+    spec.filter = "Executables (*)";
+    spec.executablesOnly = true;
+    spec.mustExist = true;
+    spec.directory = folder;
+    QSet<QString> shown;
+    QTimer::singleShot(0, [&] {
+        auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        auto* view = dlg ? dlg->findChild<QAbstractItemView*>("listView") : nullptr;
+        if (view) {
+            // The folder is read in the background.
+            QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= atLeast; },
+                            5000);
+            QTest::qWait(200);
+            for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+                shown.insert(view->model()->index(r, 0, view->rootIndex()).data().toString());
+        }
+        if (dlg) dlg->reject();
+    });
+    QtDialogs dialogs;
+    EXPECT_FALSE(dialogs.openFile(spec).has_value());
+    return shown;
+}
+
 TEST(FindBrowserDialog, ListsFoldersAndProgramsOnly) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -33,29 +60,11 @@ TEST(FindBrowserDialog, ListsFoldersAndProgramsOnly) {
     makeFile(dir.filePath("firefox"), true);
     makeFile(dir.filePath("notes.txt"), false);
 
-    FileDialogSpec spec;
-    spec.title = "Find your Browser";
-    spec.filter = "Executables (*)";
-    spec.executablesOnly = true;
-    spec.mustExist = true;
-    spec.directory = dir.path();
-
-    QSet<QString> shown;
-    QTimer::singleShot(0, [&] {
-        auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dlg, nullptr);
-        auto* view = dlg->findChild<QAbstractItemView*>("listView");
-        ASSERT_NE(view, nullptr);
-        // The folder is read in the background.
-        QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 2; }, 5000);
-        QTest::qWait(200);
-        for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
-            shown.insert(view->model()->index(r, 0, view->rootIndex()).data().toString());
-        dlg->reject();
-    });
-    QtDialogs dialogs;
-    EXPECT_FALSE(dialogs.openFile(spec).has_value());
+    const QSet<QString> shown = namesShown(dir.path(), 2);
     EXPECT_EQ(shown, (QSet<QString>{"lib", "firefox"}));
+    // A system folder full of programs.
+    const QSet<QString> bin = namesShown("/usr/bin", 20);
+    EXPECT_TRUE(bin.contains("env") && bin.contains("ls")) << bin.size() << " names";
 }
 
 }  // namespace
