@@ -46,6 +46,25 @@ TEST_P(MainWindowOnDesktop, CaptionIsTheProgramsOwnAndTheClassGroupsItsWindows) 
     quorvel.stop();
 }
 
+TEST(HelpOnDesktop, HelpOpensTheHelpPageInTheDefaultBrowser) {
+    DesktopSession session(WindowManager::Openbox);
+    ASSERT_TRUE(session.ok()) << session.error();
+    QuorvelCopy quorvel(session);
+    ASSERT_TRUE(quorvel.ok()) << quorvel.error();
+    ASSERT_TRUE(quorvel.writeSettings());
+    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", "http://127.0.0.1:1/", "x"}}));
+    ASSERT_TRUE(quorvel.start()) << quorvel.error();
+    const auto help = quorvel.button(QuorvelCopy::Button::Help);
+    ASSERT_TRUE(help.has_value());
+    session.click(help->center());
+    const unsigned long page = session.waitForWindow(
+        [](const WindowInfo& w) { return w.title.find("Quorvel Help") != std::string::npos; },
+        60s);
+    EXPECT_NE(page, 0u) << "no browser window shows the help page";
+    EXPECT_TRUE(quorvel.otherWindows().empty()) << "a message box came up";
+    quorvel.stop();
+}
+
 std::string windowSettings(const QuorvelCopy& quorvel) {
     std::string out;
     const std::string ini = quorvel.readFile("Quorvel.ini");
