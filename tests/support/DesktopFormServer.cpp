@@ -56,8 +56,8 @@ std::string response(const char* status, const char* type, const std::string& bo
 const char* const kReportScript = R"JS(
 (function () {
   var page = __PAGE__, variant = '__VARIANT__', seq = 0, last = '', busy = false, painted = 0, sentAt = 0;
-  function first() { return document.getElementById(variant === 'form' ? 'a' : 't'); }
-  function value(id) { var e = document.getElementById(id); return e ? e.value : ''; }
+  function first() { return document.getElementById(variant === 'textarea-only' ? 't' : 'a'); }
+  function value(id) { var e = document.getElementById(id); return e && e.value !== undefined ? e.value : ''; }
   function state() {
     var p = new URLSearchParams();
     p.append('page', page);
@@ -139,6 +139,7 @@ input, textarea { position: absolute; left: 0; box-sizing: border-box; margin: 0
 #s { top: 480px; width: 120px; height: 30px; }
 .only #t { top: 0; }
 .only #s { top: 310px; }
+a#a { position: absolute; left: 0; display: block; line-height: 60px; font-family: sans-serif; }
 )CSS";
 
 }  // namespace
@@ -335,13 +336,20 @@ std::string FormServer::page(const std::string& variant) {
         id = ++pages_;
     }
     const bool only = variant == "textarea-only";
+    const bool link = variant == "link";
     std::string script = kReportScript;
     script.replace(script.find("__PAGE__"), 8, std::to_string(id));
-    script.replace(script.find("__VARIANT__"), 11, only ? "textarea-only" : "form");
+    script.replace(script.find("__VARIANT__"), 11,
+                   only ? "textarea-only" : link ? "link" : "form");
     std::string html =
         "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
         "<title>Quorvel test form " + std::to_string(id) + "</title><style>" + kStyle +
         "</style></head>\n<body" + (only ? " class=\"only\"" : "") + ">\n";
+    if (link) {
+        html += std::string("<a id=\"a\" href=\"") + kLinkPath + "\">" + kLinkText + "</a>\n<script>" +
+                script + "</script>\n</body></html>\n";
+        return html;
+    }
     if (only) {
         html += "<form id=\"f\" method=\"post\" action=\"/post?variant=textarea-only\" "
                 "accept-charset=\"UTF-8\" autocomplete=\"off\">\n"

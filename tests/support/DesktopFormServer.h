@@ -5,6 +5,8 @@
 //   /                          the form: input a (400x60 CSS px at the page's top-left,
 //                              autofocus, 32 px font), inputs b and c, textarea t, submit
 //   /page?variant=textarea-only  only textarea t (autofocus) and submit, for long texts
+//   /page?variant=link         only a link (id a, 400x60 CSS px at the top-left) to
+//                              kLinkPath, its text kLinkText
 // Both POST (application/x-www-form-urlencoded, UTF-8) to /post; the answer is the same
 // page again, empty, with the focus in its first field.  Every 100 ms, whenever it
 // changed, the page posts its live state to /report (see Report below).
@@ -73,6 +75,11 @@ inline Point fieldCenter(const Fields& report, const Rect& client, const std::st
 
 class FormServer {
 public:
+    static constexpr const char* kLinkPath = "/ads/cars-and-vans?region=north";
+    static constexpr const char* kLinkText = "Cars &amp; Vans \u2014 Petites annonces \u00e9t\u00e9";
+    // The link's text as a browser gives it for the link's title.
+    static constexpr const char* kLinkTitle = "Cars & Vans \u2014 Petites annonces \u00e9t\u00e9";
+
     FormServer();
     ~FormServer();
     FormServer(const FormServer&) = delete;
@@ -84,6 +91,7 @@ public:
     // "http://127.0.0.1:PORT" + path.
     std::string url(const std::string& path = "/") const;
     std::string textareaUrl() const { return url("/page?variant=textarea-only"); }
+    std::string linkPageUrl() const { return url("/page?variant=link"); }
 
     std::vector<Fields> posts() const;
     Fields lastReport() const;

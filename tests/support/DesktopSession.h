@@ -143,6 +143,9 @@ public:
     // ---- input, as real pointer events (XTest), so the window manager sees them too
     void movePointer(Point p);
     void click(Point p, int button = 1);
+    // Presses the left button at `from`, moves in `steps` to `to` and lets go there, as
+    // a person drags a link from one window onto another.
+    void drag(Point from, Point to, int steps = 20);
     Point pointer() const;
     // Types through XTest from this process.  Characters the keyboard map lacks get spare
     // keycodes for the whole text: mapped before the first key, given the clients time to

@@ -268,6 +268,34 @@ void DesktopSession::click(Point p, int button) {
     XSync(dpy_, False);
 }
 
+void DesktopSession::drag(Point from, Point to, int steps) {
+    if (!dpy_) return;
+    movePointer(from);
+    std::this_thread::sleep_for(50ms);
+    XTestFakeButtonEvent(dpy_, 1, True, CurrentTime);
+    XSync(dpy_, False);
+    std::this_thread::sleep_for(100ms);
+    // A few small moves first: toolkits start a drag only past a threshold, and the drag
+    // source then needs motion over the target to hand out positions.
+    for (int i = 1; i <= 4; ++i) {
+        movePointer(Point{from.x + 3 * i, from.y + 3 * i});
+        std::this_thread::sleep_for(40ms);
+    }
+    for (int i = 1; i <= steps; ++i) {
+        movePointer(Point{from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps});
+        std::this_thread::sleep_for(30ms);
+    }
+    // Wiggle over the target until it has answered the source's position messages.
+    for (int i = 0; i < 6; ++i) {
+        movePointer(Point{to.x + (i % 2 ? 2 : -2), to.y});
+        std::this_thread::sleep_for(80ms);
+    }
+    movePointer(to);
+    std::this_thread::sleep_for(200ms);
+    XTestFakeButtonEvent(dpy_, 1, False, CurrentTime);
+    XSync(dpy_, False);
+}
+
 Point DesktopSession::pointer() const {
     Point p;
     if (!dpy_) return p;
