@@ -62,6 +62,13 @@ int main(int argc, char** argv) {
     seams.clock = &clock;
     seams.formats = &formats;
     seams.paths = ProgramPaths::ofRunningProgram();
+    // Nothing the user did could be saved: say so before anything is done.
+    if (!seams.paths.problem.isEmpty()) {
+        dialogs.error(QStringLiteral("Quorvel cannot keep your files in ") + seams.paths.folder +
+                      QStringLiteral(".\n") + seams.paths.problem +
+                      QStringLiteral("\nPlease check that folder and start Quorvel again."));
+        return 1;
+    }
     // Typing reaches other windows through the X server, on connections of its own.
     XTestKeyboard keyboard;
     X11ActiveWindow activeWindow;

@@ -103,7 +103,7 @@ void TMainForm::BrowserCheck() {
 }
 
 void TMainForm::HelpButClick() {
-    const QString page = paths.withExtension(QStringLiteral(".html"));
+    const QString page = paths.helpPage();
     // xdg-open runs detached, so what can be known is whether the page is there and the
     // opener started.
     if (seams.shell && !(QFileInfo(page).isFile() && seams.shell->open(page)))

@@ -12,7 +12,7 @@ namespace quorvel {
 
 void TMainForm::createComponents() {
     const QString library =
-        seams.advertLibrary.isEmpty() ? paths.file(QStringLiteral("advert.so")) : seams.advertLibrary;
+        seams.advertLibrary.isEmpty() ? paths.advertLibrary() : seams.advertLibrary;
     Ad = new TAdImage(this, dialogs, library);
     Ad->setToolTip(QStringLiteral("Please click to visit our sponsor"));
     Ad->setProgramID(145);

@@ -54,7 +54,7 @@ void TMainForm::FormCreate() {
     step([&] { removeStaleSaveFiles(paths.folder); });
     step([&] { formats.applyStartupRules(); });
     step([&] {
-        const IniFile brand = readIni(paths.file(QStringLiteral("brand.ini")));
+        const IniFile brand = readIni(paths.brandFile());
         const std::string title = brand.readString("CoBrand", "Title", "by Orrin Halvik");
         setWindowTitle(QStringLiteral("Quorvel! V1.0 ") + QString::fromStdString(title));
     });

@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include "AsUser.h"
 #include "model/DateTime.h"
 #include "platform/Application.h"
 #include "platform/FileIO.h"
@@ -30,7 +31,7 @@ MainFormSeams testSeams(Dialogs& dialogs, Clock& clock, FormatSettings& formats,
     seams.clock = &clock;
     seams.formats = &formats;
     seams.paths = ProgramPaths::inFolder(folder);
-    seams.advertLibrary = QStringLiteral(QUORVEL_BINARY_DIR "/advert.so");
+    seams.advertLibrary = buildFile("advert.so");
     return seams;
 }
 
