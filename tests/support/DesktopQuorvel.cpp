@@ -55,6 +55,15 @@ QuorvelCopy::QuorvelCopy(DesktopSession& session) : session_(session) {
         if (ec) error_ = "cannot copy " + from.string() + ": " + ec.message();
     }
     if (error_.empty() && !session.user().chownToUser(folder_)) error_ = "cannot give the copy to the user";
+    programFile_ = folder_ + "/quorvel";
+}
+
+QuorvelCopy::QuorvelCopy(DesktopSession& session, const Installed& installed)
+    : session_(session),
+      folder_(session.home() + "/.local/share/quorvel"),
+      programFile_(installed.programFile),
+      installed_(true) {
+    if (!session.ok()) error_ = "no session: " + session.error();
 }
 
 QuorvelCopy::~QuorvelCopy() {
@@ -139,7 +148,7 @@ std::vector<QuorvelItem> QuorvelCopy::readItems(std::string* error) const {
 
 bool QuorvelCopy::start(std::chrono::milliseconds timeout) {
     if (!ok()) return false;
-    if (!fs::exists(file("Quorvel.ini")) && !writeSettings()) {
+    if (!installed_ && !fs::exists(file("Quorvel.ini")) && !writeSettings()) {
         error_ = "cannot write Quorvel.ini";
         return false;
     }
@@ -150,6 +159,10 @@ bool QuorvelCopy::start(std::chrono::milliseconds timeout) {
         return false;
     }
     const pid_t pid = process_->pid();
+    // A new user's first start shows the tip of the day.
+    const auto expected = [&](const WindowInfo& w) {
+        return installed_ && w.title.rfind("Tip of the day", 0) == 0;
+    };
     std::string unexpected;
     const bool shown = waitUntil(
         [&] {
@@ -157,7 +170,7 @@ bool QuorvelCopy::start(std::chrono::milliseconds timeout) {
                 if (!w.viewable || w.overrideRedirect) continue;
                 if (w.title.rfind(kTitlePrefix, 0) == 0) mainWindow_ = w.id;
                 // A message box at start-up holds the main window back (it is modal).
-                else if (w.type == "DIALOG" || w.type == "NORMAL")
+                else if ((w.type == "DIALOG" || w.type == "NORMAL") && !expected(w))
                     unexpected = "\"" + w.title + "\"";
             }
             return mainWindow_ != 0 || !unexpected.empty() || !process_->running();
@@ -177,6 +190,7 @@ bool QuorvelCopy::start(std::chrono::milliseconds timeout) {
     // A box right after the window shows (a check of the files, say) would come now.
     std::this_thread::sleep_for(300ms);
     for (const WindowInfo& w : otherWindows()) {
+        if (expected(w)) continue;
         error_ = "the program showed an unexpected window at start-up: \"" + w.title + "\"";
         return false;
     }
@@ -217,8 +231,9 @@ Rect QuorvelCopy::buttonInClient(Button which, int clientHeight) {
     // After the show, which puts the window where its settings say.
     f.resize(f.width(), clientHeight);
     QApplication::processEvents();
-    const QWidget* w = which == Button::Type ? static_cast<QWidget*>(f.Keyfill)
+    const QWidget* w = which == Button::Type   ? static_cast<QWidget*>(f.Keyfill)
                        : which == Button::Goto ? static_cast<QWidget*>(f.GotoBut)
+                       : which == Button::New  ? static_cast<QWidget*>(f.NewBut)
                                                : static_cast<QWidget*>(f.HelpBut);
     const QPoint at = w->mapTo(&f, QPoint(0, 0));
     const Rect r{at.x(), at.y(), w->width(), w->height()};

@@ -1,6 +1,6 @@
 // A portable copy of the built program for the desktop user: the program file (with
 // advert.so and the help page) in a folder of the user's, where the program keeps its
-// files.  A test writes the settings, the Items and the variables before the start, runs
+// files; or an installed program, which keeps them in the user's data folder.  A test writes the settings, the Items and the variables before the start, runs
 // the copy in a DesktopSession, finds its main window and Type button, and reads the data
 // file back after the shutdown.
 #pragma once
@@ -41,6 +41,13 @@ public:
     static constexpr const char* kTitlePrefix = "Quorvel! V1.0 ";
 
     explicit QuorvelCopy(DesktopSession& session);
+    // An installed program instead of a copy: it keeps its files in the user's data
+    // folder, which the program makes; nothing is written before the first start, where
+    // the tip of the day shows as it does for every new user.
+    struct Installed {
+        std::string programFile;
+    };
+    QuorvelCopy(DesktopSession& session, const Installed& installed);
     ~QuorvelCopy();  // ends the program when it still runs
     QuorvelCopy(const QuorvelCopy&) = delete;
     QuorvelCopy& operator=(const QuorvelCopy&) = delete;
@@ -48,7 +55,7 @@ public:
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
     const std::string& folder() const { return folder_; }
-    std::string programFile() const { return folder_ + "/quorvel"; }
+    const std::string& programFile() const { return programFile_; }
     std::string file(const std::string& name) const { return folder_ + "/" + name; }
     std::string readFile(const std::string& name) const;
 
@@ -79,7 +86,7 @@ public:
 
     // A button of the Entries tab in root coordinates, from the main window's client area
     // and the button's place in the window as the program's own layout puts it.
-    enum class Button { Type, Goto, Help };
+    enum class Button { Type, Goto, Help, New };
     std::optional<Rect> button(Button which) const;
     std::optional<Rect> typeButton() const { return button(Button::Type); }
     // The button's place in the client area: the real main window is built (offscreen, in
@@ -93,6 +100,8 @@ public:
 private:
     DesktopSession& session_;
     std::string folder_;
+    std::string programFile_;
+    bool installed_ = false;
     std::string error_;
     std::unique_ptr<ChildProcess> process_;
     unsigned long mainWindow_ = 0;
