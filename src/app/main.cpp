@@ -12,10 +12,9 @@
 #include "platform/Dialogs.h"
 #include "platform/ProgramPaths.h"
 #include "platform/SystemFormats.h"
+#include "platform/TypingBackends.h"
 #include "platform/linux/DesktopShell.h"
 #include "platform/linux/ProcessBrowserConversation.h"
-#include "platform/x11/X11ActiveWindow.h"
-#include "platform/x11/XTestKeyboard.h"
 
 using namespace quorvel;
 
@@ -69,11 +68,10 @@ int main(int argc, char** argv) {
                       QStringLiteral("\nPlease check that folder and start Quorvel again."));
         return 1;
     }
-    // Typing reaches other windows through the X server, on connections of its own.
-    XTestKeyboard keyboard;
-    X11ActiveWindow activeWindow;
-    seams.keyboard = &keyboard;
-    seams.activeWindow = &activeWindow;
+    TypingBackends typing = makeTypingBackends(seams.paths.folder);
+    seams.keyboard = typing.keyboard.get();
+    seams.activeWindow = typing.activeWindow.get();
+    seams.typingMissing = typing.missing;
     DesktopShell shell;
     ProcessBrowserConversation browser;
     seams.shell = &shell;

@@ -49,6 +49,8 @@ struct MainFormSeams {
     ProgramPaths paths;
     Keyboard* keyboard = nullptr;          // typing into other windows
     ActiveWindow* activeWindow = nullptr;  // the foreground window
+    // When typing cannot work on this desktop: what is missing, for the user.
+    QString typingMissing;
     Shell* shell = nullptr;                // opening addresses and files, the browser check
     BrowserConversation* browser = nullptr;  // driving a named browser
     QString downloadHost;                  // the download server (IPv4 address)

@@ -65,9 +65,10 @@ void TMainForm::KeyfillClick() {
         !seams.activeWindow->available()) {
         if (!noDisplayExplained_) {
             noDisplayExplained_ = true;
-            dialogs.info(QStringLiteral("Typing into other windows needs an X11 display.\nStart "
-                                        "Quorvel in an X11 session, or through XWayland under "
-                                        "Wayland, to use the Type function."));
+            dialogs.info(seams.typingMissing.isEmpty()
+                             ? QStringLiteral("Typing into other windows is not possible on this "
+                                              "desktop.")
+                             : seams.typingMissing);
         }
         focusEntries();
         return;
@@ -88,6 +89,7 @@ void TMainForm::KeyfillClick() {
         return;
     }
     Typist->run(script);
+    seams.activeWindow->runEnded();
     focusEntries();
 }
 

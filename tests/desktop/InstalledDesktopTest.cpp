@@ -164,5 +164,27 @@ TEST_F(InstalledProgram, KeepsWhatTheUserDidInTheirDataFolderAcrossRestarts) {
     EXPECT_NE(read(data / "quorvel.var").find("{shop}=Cars and more\r\n"), std::string::npos);
 }
 
+TEST_F(InstalledProgram, SaysSoAndEndsWhenItCannotMakeTheDataFolder) {
+    DesktopSession session(WindowManager::Openbox);
+    ASSERT_TRUE(session.ok()) << session.error();
+    // A file where the data folder's parent should be.
+    const std::string blocked = session.home() + "/blocked";
+    ASSERT_TRUE(session.writeUserFile(blocked, "not a folder"));
+    auto process = session.start({(prefix / "bin/quorvel").string()},
+                                 {{"XDG_DATA_HOME", blocked + "/data"}}, "quorvel");
+    ASSERT_TRUE(process);
+    const unsigned long box = session.waitForWindow(
+        [&](const WindowInfo& w) { return w.title == "Error"; }, 20s);
+    ASSERT_NE(box, 0u) << "no error box: " << process->logTail();
+    for (const WindowInfo& w : session.windowsOf(process->pid()))
+        EXPECT_TRUE(!w.viewable || w.id == box || w.overrideRedirect) << "also shown: " << w.title;
+    ASSERT_TRUE(waitUntil([&] { return session.focusedTopLevel() == box; }, 5s));
+    ASSERT_TRUE(session.key("Return"));
+    const std::optional<int> status = process->waitForExit(10s);
+    ASSERT_TRUE(status.has_value()) << "still running after the box";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << describeWaitStatus(*status);
+    EXPECT_FALSE(fs::exists(blocked + "/data"));
+}
+
 }  // namespace
 }  // namespace quorvel::test

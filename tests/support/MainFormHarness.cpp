@@ -66,6 +66,7 @@ TMainForm& MainFormHarness::start() {
     seams.shell = shell;
     seams.browser = browser;
     if (!advertLibrary.isEmpty()) seams.advertLibrary = advertLibrary;
+    seams.typingMissing = typingMissing;
     form_ = std::make_unique<TMainForm>(seams);
     return *form_;
 }

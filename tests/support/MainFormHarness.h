@@ -54,6 +54,7 @@ public:
     ActiveWindow* activeWindow = nullptr;
     Shell* shell = nullptr;
     BrowserConversation* browser = nullptr;
+    QString typingMissing;  // what the typing layers said they lack
     QString advertLibrary;  // empty: the build's own advert.so
     FormatSettings formats;
     QTemporaryDir dir;

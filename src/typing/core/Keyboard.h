@@ -1,5 +1,5 @@
 // The keyboard and active-window seams of the typing engine: the real layers talk to the
-// X server, the test fakes record what they were asked to do.
+// X server or the Wayland compositor, the test fakes record what they were asked to do.
 #pragma once
 
 #include <chrono>
@@ -44,7 +44,7 @@ struct KeyScan {
 class Keyboard {
 public:
     virtual ~Keyboard() = default;
-    virtual bool available() const = 0;  // false: no X display, typing impossible
+    virtual bool available() const = 0;  // false: typing impossible on this desktop
     virtual void beginRun() = 0;         // (re)build the layout map for this run
     // The run's last key event was sent.  Keys lent to characters stay lent: the target may
     // read the events long after they were sent, with the keymap it holds at that moment.
@@ -75,6 +75,9 @@ public:
     virtual bool focusIn(const std::vector<WindowId>& own) = 0;
     // The window's title as its owner set it; empty when it has none.
     virtual std::string title(WindowId w) = 0;
+    // The run that followed a successful activate() has ended (a layer that stepped our
+    // windows aside brings them back).
+    virtual void runEnded() {}
 };
 
 }  // namespace quorvel

@@ -1,0 +1,23 @@
+#include "platform/TypingBackends.h"
+
+#include <QGuiApplication>
+
+#include "platform/x11/X11ActiveWindow.h"
+#include "platform/x11/XTestKeyboard.h"
+
+namespace quorvel {
+
+TypingBackends makeTypingBackends(const QString& dataFolder) {
+    (void)dataFolder;
+    TypingBackends b;
+    // Typing reaches other windows through the X server, on connections of its own.
+    b.keyboard = std::make_unique<XTestKeyboard>();
+    b.activeWindow = std::make_unique<X11ActiveWindow>();
+    if (!b.keyboard->available() || !b.activeWindow->available())
+        b.missing = QStringLiteral(
+            "Typing into other windows needs an X11 display.\nStart Quorvel in an X11 session, "
+            "or through XWayland under Wayland, to use the Type function.");
+    return b;
+}
+
+}  // namespace quorvel
