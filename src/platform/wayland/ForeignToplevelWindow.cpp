@@ -143,9 +143,8 @@ bool ForeignToplevelWindow::activate(WindowId w, const std::vector<WindowId>&,
     for (;;) {
         if (!connection_->dispatch(std::chrono::milliseconds(0))) return false;
         if (isActivated(w) && !ownActivated()) return true;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (Clock::now() >= deadline) return false;
         connection_->dispatch(std::min(left, std::chrono::milliseconds(50)));
     }
 }
