@@ -140,6 +140,10 @@ bool ForeignToplevelWindow::activate(WindowId w, const std::vector<WindowId>&,
     if (it == toplevels_.end()) return false;
     zwlr_foreign_toplevel_handle_v1_activate(it->second->handle, connection_->seat());
     const auto deadline = Clock::now() + limit;
+    // Once the compositor has handled the request we hold every state it sent before, so
+    // a state from before the request (our window not yet shown as activated after the
+    // click on Type) cannot pass for the answer.
+    if (!connection_->roundtrip()) return false;
     for (;;) {
         if (!connection_->dispatch(std::chrono::milliseconds(0))) return false;
         if (isActivated(w) && !ownActivated()) return true;
