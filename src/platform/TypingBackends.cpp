@@ -2,13 +2,16 @@
 
 #include <QGuiApplication>
 
+#include "platform/portal/PortalBackends.h"
 #include "platform/x11/X11ActiveWindow.h"
 #include "platform/x11/XTestKeyboard.h"
 
 namespace quorvel {
 
 TypingBackends makeTypingBackends(const QString& dataFolder) {
-    (void)dataFolder;
+    // GNOME and KDE on Wayland: no X server reaches their native windows.
+    if (QGuiApplication::platformName() == QLatin1String("wayland"))
+        if (auto portal = makePortalBackends(dataFolder)) return std::move(*portal);
     TypingBackends b;
     // Typing reaches other windows through the X server, on connections of its own.
     b.keyboard = std::make_unique<XTestKeyboard>();
