@@ -21,6 +21,7 @@ const QString kInterface = QStringLiteral("org.freedesktop.portal.RemoteDesktop"
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 const QString kSession = QStringLiteral("org.freedesktop.portal.Session");
 constexpr uint kKeyboardDevice = 1;
+constexpr int kShiftL = 0xffe1;
 // Keep the consent until the user revokes it in the desktop's settings.
 constexpr uint kPersistUntilRevoked = 2;
 
@@ -209,6 +210,11 @@ QString PortalSession::open(std::chrono::milliseconds consentLimit) {
     session_ = session;
     bus_.connect(kService, session_, kSession, QStringLiteral("Closed"), this,
                  SLOT(onClosed(QVariantMap)));
+    // GNOME makes the session's virtual keyboard at its first key event and loses that
+    // event; only then does the seat offer the keymap, too.  A Shift press and release,
+    // which types nothing, brings it up before the script's first key.
+    keysym(kShiftL, true);
+    keysym(kShiftL, false);
     return {};
 }
 
