@@ -1,30 +1,62 @@
-// Types a keystroke script through the portal keyboard layer, as the desktop user, for the
-// test against a real desktop portal (the portal serves only its own user's bus).
+// Types a keystroke script through the portal layers, as the desktop user, for the test
+// against a real desktop portal (the portal serves only its own user's bus).
 //
-// usage: portal_type <data folder> <script>
-// Prints "open: <message>" and "left out: <characters>", one line each.
+// usage: portal_type [--step-aside] <data folder> <script>
+// With --step-aside it first shows a window of its own, waits until that has the keyboard,
+// and steps it aside as the Type button does, then brings it back after the run.
+// Prints "open: <message>", "aside: <0|1>", "back: <0|1>" and "left out: <characters>".
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <cstdio>
 
+#include "platform/portal/PortalActiveWindow.h"
 #include "platform/portal/PortalKeyboard.h"
 #include "typing/core/KeyfillEngine.h"
 
+using namespace quorvel;
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: portal_type <data folder> <script>\n");
+    QStringList args = app.arguments();
+    const bool stepAside = args.size() > 1 && args[1] == QLatin1String("--step-aside");
+    if (stepAside) args.removeAt(1);
+    if (args.size() < 3) {
+        std::fprintf(stderr, "usage: portal_type [--step-aside] <data folder> <script>\n");
         return 2;
     }
-    quorvel::portal::PortalKeyboard keyboard(QDBusConnection::sessionBus(),
-                                             QString::fromLocal8Bit(argv[1]));
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    portal::PortalKeyboard keyboard(QDBusConnection::sessionBus(), args[1]);
     const std::string refused = keyboard.open();
     std::printf("open: %s\n", refused.c_str());
     if (!refused.empty()) return 1;
-    quorvel::KeyfillEngine engine(keyboard, {});
-    engine.run(argv[2]);
-    std::printf("left out: %s\n", QString::fromUcs4(engine.leftOut().data(),
-                                                    static_cast<qsizetype>(engine.leftOut().size()))
-                                      .toUtf8()
-                                      .constData());
+
+    portal::PortalActiveWindow active;
+    QLabel window(QStringLiteral("Quorvel stand-in window"));
+    if (stepAside) {
+        window.resize(300, 100);
+        window.show();
+        QElapsedTimer t;
+        t.start();
+        while (!active.focusIn({}) && t.elapsed() < 10000)
+            app.processEvents(QEventLoop::WaitForMoreEvents, 100);
+        std::printf("front: %d\n", active.focusIn({}) ? 1 : 0);
+        std::printf("aside: %d\n",
+                    active.activate(portal::PortalActiveWindow::kWindowBefore, {},
+                                    std::chrono::seconds(5))
+                        ? 1
+                        : 0);
+    }
+    KeyfillEngine engine(keyboard, {});
+    engine.run(args[2].toStdString());
+    if (stepAside) {
+        active.runEnded();
+        std::printf("back: %d\n", window.isVisible() && !window.isMinimized() ? 1 : 0);
+    }
+    std::printf("left out: %s\n",
+                QString::fromUcs4(engine.leftOut().data(),
+                                  static_cast<qsizetype>(engine.leftOut().size()))
+                    .toUtf8()
+                    .constData());
     return 0;
 }

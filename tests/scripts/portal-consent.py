@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Answers the GNOME portal's remote-desktop dialog as a user would: turns on "Allow
-remote interaction" and presses Share, through the accessibility bus.  Run as the desktop
-user with its session bus.  Exits 0 once Share was pressed, 1 when no dialog came."""
+"""Answers the GNOME portal's remote-desktop dialog as a user would, through the
+accessibility bus: "allow" turns on "Allow remote interaction" and presses Share, "refuse"
+presses Cancel.  Run as the desktop user with its session bus.
+    portal-consent.py <seconds> allow|refuse
+Exits 0 once the button was pressed, 1 when no dialog came in time."""
 import json
 import subprocess
 import sys
@@ -48,9 +50,12 @@ def press(address, role, name):
 
 def main():
     limit = time.time() + float(sys.argv[1] if len(sys.argv) > 1 else 30)
+    refuse = len(sys.argv) > 2 and sys.argv[2] == "refuse"
     while time.time() < limit:
         address = a11y_address()
-        if address and press(address, "switch", "Allow remote interaction"):
+        if address and refuse and press(address, "button", "_Cancel Cancel"):
+            return 0
+        if address and not refuse and press(address, "switch", "Allow remote interaction"):
             # Share becomes pressable once the switch is on.
             for _ in range(20):
                 if press(address, "button", "_Share Share"):
