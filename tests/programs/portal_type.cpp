@@ -4,7 +4,8 @@
 // usage: portal_type [--step-aside] <data folder> <script>
 // With --step-aside it first shows a window of its own, waits until that has the keyboard,
 // and steps it aside as the Type button does, then brings it back after the run.
-// Prints "open: <message>", "aside: <0|1>", "back: <0|1>" and "left out: <characters>".
+// Prints "open: <message>", "front: <0|1>", "aside: <0|1>", "run: <milliseconds>",
+// "back: <0|1>" and "left out: <characters>".
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -48,7 +49,10 @@ int main(int argc, char** argv) {
                         : 0);
     }
     KeyfillEngine engine(keyboard, {});
+    QElapsedTimer took;
+    took.start();
     engine.run(args[2].toStdString());
+    std::printf("run: %lld ms\n", static_cast<long long>(took.elapsed()));
     if (stepAside) {
         active.runEnded();
         std::printf("back: %d\n", window.isVisible() && !window.isMinimized() ? 1 : 0);
