@@ -53,6 +53,12 @@ TEST(PortalKeymap, LevelsOfTheCompositorsKeymapDecideWhatCanBeTyped) {
     EXPECT_EQ(de->find(U'€')->shiftState, ALTGR_BIT);
     EXPECT_EQ(de->find(U'€')->keysym, 0x20acu);  // EuroSign
     EXPECT_EQ(de->find(U'@')->shiftState, ALTGR_BIT);
+    // Two layouts: the compositor uses whichever is active, which we cannot see.
+    const auto both = XkbKeymap::fromText(layoutKeymap("us,de"));
+    ASSERT_TRUE(both);
+    EXPECT_EQ(both->find(U'Z')->shiftState, SHIFT_BIT);  // another key, the same level
+    EXPECT_FALSE(both->find(U'@'));  // Shift on one, AltGr on the other
+    EXPECT_FALSE(both->find(U'ß'));  // on one only
     EXPECT_FALSE(XkbKeymap::fromText("xkb_keymap { garbage"));
     EXPECT_FALSE(XkbKeymap::fromText(""));
 }

@@ -9,6 +9,7 @@
 #include <bit>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "typing/core/Keyboard.h"
 
@@ -55,33 +56,51 @@ struct KeymapReader {
         const auto cost = [](xkb_keycode_t key, int shiftState) {
             return (key > 255 ? 100 : 0) + std::popcount(unsigned(shiftState));
         };
-        std::unordered_map<char32_t, int> cheapest;
+        // The cheapest way per layout.  The compositor looks a keysym up in the layout
+        // active at that moment, which a client without the focus cannot learn.
+        const xkb_layout_index_t layouts = xkb_keymap_num_layouts(map);
+        struct Way {
+            KeysymLevel level;
+            int cost;
+        };
+        std::vector<std::unordered_map<char32_t, Way>> best(layouts);
         const xkb_keycode_t lo = xkb_keymap_min_keycode(map), hi = xkb_keymap_max_keycode(map);
         for (xkb_keycode_t key = lo; key <= hi && key >= lo; ++key) {
-            if (xkb_keymap_num_layouts_for_key(map, key) == 0) continue;
-            const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(map, key, 0);
-            for (xkb_level_index_t level = 0; level < levels; ++level) {
-                const xkb_keysym_t* syms = nullptr;
-                if (xkb_keymap_key_get_syms_by_level(map, key, 0, level, &syms) != 1) continue;
-                const char32_t ch = xkb_keysym_to_utf32(syms[0]);
-                if (ch == 0) continue;
-                xkb_mod_mask_t masks[16];
-                const std::size_t n = xkb_keymap_key_get_mods_for_level(map, key, 0, level,
-                                                                         masks, 16);
-                for (std::size_t i = 0; i < n; ++i) {
-                    // Caps or Num Lock levels, or modifiers we have no key for: not ours.
-                    if (masks[i] & ~knownMask) continue;
-                    const KeysymLevel found{syms[0], toShiftState(masks[i])};
-                    // Keys past the X range (a Euro key, say) are on few keyboards, and
-                    // compositors look for the usual one first: any of those is better.
-                    const int c = cost(key, found.shiftState);
-                    const auto it = cheapest.find(ch);
-                    if (it == cheapest.end() || c < it->second) {
-                        cheapest[ch] = c;
-                        out->table_[ch] = found;
+            const xkb_layout_index_t keyLayouts = xkb_keymap_num_layouts_for_key(map, key);
+            for (xkb_layout_index_t g = 0; g < keyLayouts && g < layouts; ++g) {
+                const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(map, key, g);
+                for (xkb_level_index_t level = 0; level < levels; ++level) {
+                    const xkb_keysym_t* syms = nullptr;
+                    if (xkb_keymap_key_get_syms_by_level(map, key, g, level, &syms) != 1) continue;
+                    const char32_t ch = xkb_keysym_to_utf32(syms[0]);
+                    if (ch == 0) continue;
+                    xkb_mod_mask_t masks[16];
+                    const std::size_t n =
+                        xkb_keymap_key_get_mods_for_level(map, key, g, level, masks, 16);
+                    for (std::size_t i = 0; i < n; ++i) {
+                        // Caps or Num Lock levels, or modifiers we have no key for: not ours.
+                        if (masks[i] & ~knownMask) continue;
+                        const Way way{{syms[0], toShiftState(masks[i])},
+                                      cost(key, toShiftState(masks[i]))};
+                        const auto it = best[g].find(ch);
+                        if (it == best[g].end() || way.cost < it->second.cost) best[g][ch] = way;
                     }
                 }
             }
+        }
+        // Only what every layout types with the same modifiers is sure to come out right:
+        // the rest is left out, and named, rather than typed wrong under another layout.
+        if (layouts == 0) {
+            xkb_keymap_unref(map);
+            return out;
+        }
+        for (const auto& [ch, way] : best[0]) {
+            bool same = true;
+            for (xkb_layout_index_t g = 1; g < layouts && same; ++g) {
+                const auto it = best[g].find(ch);
+                same = it != best[g].end() && it->second.level.shiftState == way.level.shiftState;
+            }
+            if (same) out->table_[ch] = way.level;
         }
         xkb_keymap_unref(map);
         return out;

@@ -20,8 +20,9 @@ class XkbKeymap {
 public:
     // A map in the XKB text form a compositor hands its clients; null when it is unreadable.
     static std::unique_ptr<XkbKeymap> fromText(const std::string& text);
-    // The cheapest way the first layout of the map types `ch`: a key of the usual range,
-    // then the fewest modifiers, then the lowest key (the main block before the keypad).
+    // The cheapest way the map types `ch`: a key of the usual range, then the fewest
+    // modifiers, then the lowest key (the main block before the keypad).  A map of several
+    // layouts offers only what all of them type with the same modifiers.
     std::optional<KeysymLevel> find(char32_t ch) const;
     std::size_t size() const { return table_.size(); }
 
