@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 
+#include "platform/portal/PortalBackends.h"
 #include "platform/wayland/ForeignToplevelWindow.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "platform/wayland/WaylandKeyboard.h"
@@ -37,10 +38,11 @@ bool makeWlrootsBackends(TypingBackends& b) {
         if (!keyboard) lacks << QStringLiteral("no virtual keyboard");
         if (!toplevels) lacks << QStringLiteral("no list of the open windows");
         b.missing = QStringLiteral(
-                        "This Wayland desktop offers %1 to other programs, which typing into "
-                        "other windows needs.\nUse a desktop that offers them (sway, Hyprland, "
-                        "river, labwc, Wayfire), or start Quorvel through XWayland "
-                        "(QT_QPA_PLATFORM=xcb) to type into X11 windows.")
+                        "This Wayland desktop offers %1 to other programs, and no remote "
+                        "desktop portal, which typing into other windows needs.\nUse a desktop "
+                        "that offers them (sway, Hyprland, river, labwc, Wayfire, GNOME, KDE "
+                        "Plasma), or start Quorvel through XWayland (QT_QPA_PLATFORM=xcb) to "
+                        "type into X11 windows.")
                         .arg(lacks.join(QStringLiteral(" and ")));
         return false;
     }
@@ -60,10 +62,11 @@ bool makeWlrootsBackends(TypingBackends& b) {
 }  // namespace
 
 TypingBackends makeTypingBackends(const QString& dataFolder) {
-    (void)dataFolder;
     TypingBackends b;
     if (QGuiApplication::platformName() == QLatin1String("wayland")) {
-        makeWlrootsBackends(b);
+        if (makeWlrootsBackends(b)) return b;
+        // GNOME and KDE: no protocol of theirs lets a client type, the desktop portal does.
+        if (auto portal = makePortalBackends(dataFolder)) return std::move(*portal);
         return b;
     }
     // Typing reaches other windows through the X server, on connections of its own.

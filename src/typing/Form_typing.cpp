@@ -1,5 +1,6 @@
 // Typing the current Item's script into the window the user had in front before ours.
 #include <QApplication>
+#include <QStringList>
 #include <chrono>
 
 #include "mainwindow/TMainForm.h"
@@ -12,6 +13,15 @@ namespace quorvel {
 namespace {
 // How long the target gets to take the keyboard focus before Type gives up.
 constexpr std::chrono::milliseconds kActivationLimit{2000};
+
+QString leftOutMessage(const std::u32string& missing) {
+    QStringList shown;
+    for (const char32_t c : missing)
+        shown << (c == U' ' ? QStringLiteral("space") : QString::fromUcs4(&c, 1));
+    return QStringLiteral("The keyboard layout of this desktop cannot type these characters, "
+                          "so they were left out:\n%1")
+        .arg(shown.join(QLatin1Char(' ')));
+}
 }  // namespace
 
 void TMainForm::setupTyping() {
@@ -78,6 +88,14 @@ void TMainForm::KeyfillClick() {
         return;
     }
     const std::string script = r.Keys;  // the run lets events in; the Item may change meanwhile
+    // A desktop that asks the user's consent before anything is typed asks it now, while
+    // our window is still in front to explain what the request is for.
+    const std::string refused = seams.keyboard->open();
+    if (!refused.empty()) {
+        dialogs.warning(QString::fromStdString(refused));
+        focusEntries();
+        return;
+    }
     // The first key goes out only once the target really has the keyboard: a click on our
     // button may leave the focus with us for a while, whatever the window manager says.
     if (!seams.activeWindow->activate(TargetWindow, ownWindows(), kActivationLimit)) {
@@ -90,6 +108,7 @@ void TMainForm::KeyfillClick() {
     }
     Typist->run(script);
     seams.activeWindow->runEnded();
+    if (!Typist->leftOut().empty()) dialogs.info(leftOutMessage(Typist->leftOut()));
     focusEntries();
 }
 

@@ -58,6 +58,10 @@ public:
     // Called now and then between runs: gives back lent keys once they have been idle long
     // enough that no target can still be reading events that used them.
     virtual void giveBackIdle() {}
+    // Called at Type before the target is brought to the front.  A layer that must first
+    // open a session with the desktop, which may ask the user's consent, does it here.
+    // Empty when typing can go ahead; otherwise what to tell the user, and nothing is typed.
+    virtual std::string open() { return {}; }
 };
 
 using WindowId = unsigned long;

@@ -31,6 +31,7 @@ bool KeyfillEngine::run(const std::string& script) {
     if (running_ || !keyboard_.available()) return false;
     running_ = true;
     stopped_ = false;
+    leftOut_.clear();
     // endRun() must follow beginRun() even when a hook throws, or lent keys stay remapped.
     struct RunGuard {
         KeyfillEngine& e;
@@ -90,8 +91,12 @@ bool KeyfillEngine::goOn() {
 void KeyfillEngine::SendKey(char32_t character) {
     if (!goOn()) return;
     const KeyScan scan = keyboard_.scan(character);
-    // The layout cannot produce it, not even through a lent key: skip it.
-    if (scan.key < 0) return;
+    // The layout cannot produce it, not even through a lent key: skip it, never type
+    // another character in its place.
+    if (scan.key < 0) {
+        if (leftOut_.find(character) == std::u32string::npos) leftOut_ += character;
+        return;
+    }
     for (const auto& m : kModifiers)
         if (scan.shiftState & m.bit) SimulateKeyDown(m.vk);
     SimulateKeystroke(scan.key, 0);

@@ -35,6 +35,9 @@ public:
     bool running() const { return running_; }
     // Whether the last run was stopped by keepTyping() before its end.
     bool stopped() const { return stopped_; }
+    // The characters of the last run the keyboard could not produce, each once, in the
+    // order they were met.
+    const std::u32string& leftOut() const { return leftOut_; }
 
     void SendKey(char32_t character);
     void SendVariable(const std::string& bracedName);
@@ -54,6 +57,7 @@ private:
 
     bool running_ = false;
     bool stopped_ = false;
+    std::u32string leftOut_;
 };
 
 }  // namespace quorvel
