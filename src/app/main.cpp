@@ -11,6 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/ProgramPaths.h"
+#include "platform/QtPlatformChoice.h"
 #include "platform/SystemFormats.h"
 #include "platform/TypingBackends.h"
 #include "platform/linux/DesktopShell.h"
@@ -18,23 +19,9 @@
 
 using namespace quorvel;
 
-namespace {
-
-// Without any display the program still starts, on a virtual one, and says so.
-bool hasDisplay() {
-    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-           !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     Q_INIT_RESOURCE(resources);  // the images live in a static library
-    // Typing into other windows needs X11, so a Wayland session runs us through XWayland.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    if (!hasDisplay()) qputenv("QT_QPA_PLATFORM", "offscreen");
+    chooseQtPlatform();
 
     SingleInstance instance;
     const SingleInstance::Result lock = instance.acquire();

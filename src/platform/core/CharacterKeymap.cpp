@@ -1,0 +1,173 @@
+#include "platform/core/CharacterKeymap.h"
+
+#include <cstdio>
+#include <unordered_set>
+
+namespace quorvel {
+
+namespace {
+
+constexpr int kMinKeycode = 8;
+constexpr int kMaxKeycode = 255;
+
+struct FixedKey {
+    int keycode;
+    const char* name;
+    const char* type;
+    const char* symbols;
+};
+constexpr FixedKey kFixedKeys[] = {
+    // Shift+Tab gives ISO_Left_Tab as on every real layout; some toolkits look for it.
+    {fixed_keycode::kTab, "TAB", "TWO_LEVEL", "Tab, ISO_Left_Tab"},
+    {fixed_keycode::kReturn, "RTRN", "ONE_LEVEL", "Return"},
+    {fixed_keycode::kControl, "LCTL", "ONE_LEVEL", "Control_L"},
+    {fixed_keycode::kShift, "LFSH", "ONE_LEVEL", "Shift_L"},
+    {fixed_keycode::kAlt, "LALT", "ONE_LEVEL", "Alt_L"},
+    {fixed_keycode::kLevel3, "RALT", "ONE_LEVEL", "ISO_Level3_Shift"},
+    {fixed_keycode::kUp, "UP", "ONE_LEVEL", "Up"},
+    {fixed_keycode::kLeft, "LEFT", "ONE_LEVEL", "Left"},
+    {fixed_keycode::kRight, "RGHT", "ONE_LEVEL", "Right"},
+    {fixed_keycode::kDown, "DOWN", "ONE_LEVEL", "Down"},
+};
+
+bool isFixed(int keycode) {
+    for (const FixedKey& k : kFixedKeys)
+        if (k.keycode == keycode) return true;
+    return false;
+}
+
+// Key names stay within XKB's four characters: K9 .. K255.
+std::string keyName(int keycode) { return "K" + std::to_string(keycode); }
+
+// Written as "U" and the code point, which XKB reads as the Latin-1 keysym below 0x100 and
+// as the Unicode keysym above.
+std::string keysymName(char32_t ch) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "U%04X", static_cast<unsigned>(ch));
+    return buf;
+}
+
+constexpr const char* kTypesAndCompat = R"(xkb_types "quorvel" {
+    virtual_modifiers Alt,LevelThree;
+    type "ONE_LEVEL" {
+        modifiers = none;
+        level_name[Level1] = "Any";
+    };
+    type "TWO_LEVEL" {
+        modifiers = Shift;
+        map[Shift] = Level2;
+        level_name[Level1] = "Base";
+        level_name[Level2] = "Shift";
+    };
+};
+xkb_compatibility "quorvel" {
+    virtual_modifiers Alt,LevelThree;
+    interpret Shift_L { action = SetMods(modifiers = Shift); };
+    interpret Control_L { action = SetMods(modifiers = Control); };
+    interpret Alt_L {
+        useModMapMods = level1;
+        virtualModifier = Alt;
+        action = SetMods(modifiers = modMapMods);
+    };
+    interpret ISO_Level3_Shift {
+        useModMapMods = level1;
+        virtualModifier = LevelThree;
+        action = SetMods(modifiers = modMapMods);
+    };
+};
+)";
+
+}  // namespace
+
+CharacterKeymap::CharacterKeymap() = default;
+
+CharacterKeymap::CharacterKeymap(const std::u32string& characters) {
+    int next = kMinKeycode + 1;
+    for (char32_t ch : characters) {
+        if (chars_.size() == kCapacity) break;
+        if (!typeable(ch) || keycodes_.count(ch)) continue;
+        while (isFixed(next)) ++next;
+        keycodes_.emplace(ch, next++);
+        chars_ += ch;
+    }
+}
+
+int CharacterKeymap::keycodeOf(char32_t ch) const {
+    const auto it = keycodes_.find(ch);
+    return it == keycodes_.end() ? 0 : it->second;
+}
+
+bool CharacterKeymap::typeable(char32_t ch) {
+    if (ch < 0x20 || (ch >= 0x7F && ch < 0xA0)) return false;
+    return ch <= 0x10FFFF && (ch < 0xD800 || ch > 0xDFFF);
+}
+
+std::uint32_t CharacterKeymap::keysymOf(char32_t ch) {
+    return ch < 0x100 ? static_cast<std::uint32_t>(ch) : 0x1000000u + static_cast<std::uint32_t>(ch);
+}
+
+std::string CharacterKeymap::text() const {
+    std::string t = "xkb_keymap {\nxkb_keycodes \"quorvel\" {\n";
+    t += "    minimum = " + std::to_string(kMinKeycode) + ";\n";
+    t += "    maximum = " + std::to_string(kMaxKeycode) + ";\n";
+    for (const FixedKey& k : kFixedKeys)
+        t += "    <" + std::string(k.name) + "> = " + std::to_string(k.keycode) + ";\n";
+    for (char32_t ch : chars_) {
+        const int kc = keycodeOf(ch);
+        t += "    <" + keyName(kc) + "> = " + std::to_string(kc) + ";\n";
+    }
+    t += "};\n";
+    t += kTypesAndCompat;
+    t += "xkb_symbols \"quorvel\" {\n";
+    for (const FixedKey& k : kFixedKeys)
+        t += "    key <" + std::string(k.name) + "> { type = \"" + k.type +
+             "\", symbols[Group1] = [ " + k.symbols + " ] };\n";
+    for (char32_t ch : chars_)
+        t += "    key <" + keyName(keycodeOf(ch)) +
+             "> { type = \"ONE_LEVEL\", symbols[Group1] = [ " + keysymName(ch) + " ] };\n";
+    t += "    modifier_map Shift { <LFSH> };\n";
+    t += "    modifier_map Control { <LCTL> };\n";
+    t += "    modifier_map Mod1 { <LALT> };\n";
+    t += "    modifier_map Mod5 { <RALT> };\n";
+    t += "};\n};\n";
+    return t;
+}
+
+bool KeymapPlanner::prepare(const std::u32string& run) {
+    run_.clear();
+    for (char32_t ch : run)
+        if (CharacterKeymap::typeable(ch)) run_ += ch;
+    cursor_ = 0;
+    const std::u32string first = upcoming(0, 0);
+    bool held = true;
+    for (char32_t ch : first) held = held && current_.holds(ch);
+    if (held) return false;
+    current_ = CharacterKeymap(first);
+    return true;
+}
+
+KeymapPlanner::Lookup KeymapPlanner::lookup(char32_t ch) {
+    if (!CharacterKeymap::typeable(ch)) return {};
+    // Follow the run: the next keymap holds what comes after this character.
+    std::size_t from = cursor_;
+    const std::size_t at = run_.find(ch, cursor_);
+    if (at != std::u32string::npos) from = cursor_ = at + 1;
+    if (current_.holds(ch)) return {current_.keycodeOf(ch), false};
+    current_ = CharacterKeymap(upcoming(from, ch));
+    ++switches_;
+    return {current_.keycodeOf(ch), true};
+}
+
+std::u32string KeymapPlanner::upcoming(std::size_t from, char32_t first) const {
+    std::u32string out;
+    std::unordered_set<char32_t> seen;
+    if (first != 0) {
+        out += first;
+        seen.insert(first);
+    }
+    for (std::size_t i = from; i < run_.size() && out.size() < CharacterKeymap::kCapacity; ++i)
+        if (seen.insert(run_[i]).second) out += run_[i];
+    return out;
+}
+
+}  // namespace quorvel
