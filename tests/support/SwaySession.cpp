@@ -14,6 +14,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -103,6 +104,54 @@ void collectWindows(const QJsonObject& node, bool floating, std::vector<SwayWind
         collectWindows(child.toObject(), true, out);
 }
 
+std::vector<const SwaySession*>& liveSessions() {
+    static std::vector<const SwaySession*> sessions;
+    return sessions;
+}
+
+// The screen and the tree at a test's first failure: by the time the session ends, the
+// windows of the programs the test ended are gone.
+class FirstFailureShots : public ::testing::EmptyTestEventListener {
+public:
+    // Installed while a test runs: that test's start has gone by.
+    explicit FirstFailureShots(std::string test) : test_(std::move(test)) {}
+
+private:
+    // gtest holds its lock while it reports a result, so the name is noted before.
+    void OnTestStart(const ::testing::TestInfo& info) override {
+        test_ = std::string(info.test_suite_name()) + "." + info.name();
+        for (char& c : test_)
+            if (c == '/') c = '_';
+        shot_ = false;
+    }
+    void OnTestPartResult(const ::testing::TestPartResult& result) override {
+        if (!result.failed() || shot_ || liveSessions().empty()) return;
+        shot_ = true;
+        // What an earlier run of this test kept would mislead.
+        std::error_code ec;
+        fs::remove_all(waylandArtifactPath(test_), ec);
+        int n = 0;
+        for (const SwaySession* s : liveSessions())
+            s->keepScreen(test_, "at-first-failure" + (n++ ? "-" + std::to_string(n) : std::string()));
+    }
+    std::string test_;
+    bool shot_ = false;
+};
+
+void watchFailures(const SwaySession* session) {
+    static const bool installed = [] {
+        ::testing::UnitTest::GetInstance()->listeners().Append(new FirstFailureShots(currentTestName()));
+        return true;
+    }();
+    static_cast<void>(installed);
+    liveSessions().push_back(session);
+}
+
+void forget(const SwaySession* session) {
+    auto& v = liveSessions();
+    v.erase(std::remove(v.begin(), v.end(), session), v.end());
+}
+
 }  // namespace
 
 std::string waylandArtifactPath(const std::string& name) {
@@ -132,9 +181,11 @@ SwaySession::SwaySession(const std::string& extraConfig) {
         return;
     }
     if (!startBus() || !startSway(extraConfig)) return;
+    watchFailures(this);
 }
 
 SwaySession::~SwaySession() {
+    forget(this);
     if (::testing::Test::HasFailure() && sway_) keepArtifacts();
     endStrays();
     sway_.reset();
@@ -389,15 +440,20 @@ std::string SwaySession::logTail(std::size_t bytes) const {
     return sway_ ? sway_->logTail(bytes) : std::string();
 }
 
+void SwaySession::keepScreen(const std::string& test, const std::string& name) const {
+    const std::string dir = waylandArtifactPath(test);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    screenshot(dir + "/" + name + ".png");
+    std::string tree;
+    run({"swaymsg", "--raw", "-t", "get_tree"}, {}, &tree, 10s);
+    std::ofstream(dir + "/" + name + "-tree.json") << tree;
+}
+
 void SwaySession::keepArtifacts() {
     const std::string dir = waylandArtifactPath(currentTestName());
     std::error_code ec;
-    fs::remove_all(dir, ec);
-    fs::create_directories(dir, ec);
-    screenshot(dir + "/at-end.png");
-    std::string tree;
-    run({"swaymsg", "--raw", "-t", "get_tree"}, {}, &tree, 10s);
-    std::ofstream(dir + "/tree.json") << tree;
+    keepScreen(currentTestName(), "at-end");
     for (const auto& e : fs::directory_iterator(folder_ + "/logs", ec))
         fs::copy_file(e.path(), dir + "/" + e.path().filename().string(),
                       fs::copy_options::overwrite_existing, ec);

@@ -84,6 +84,8 @@ public:
 
     // The whole output as PNG (grim); false when it could not be taken.
     bool screenshot(const std::string& path) const;
+    // A screenshot and the tree, named `name`, in the test's artifact folder.
+    void keepScreen(const std::string& test, const std::string& name) const;
     // Sway's log so far, for failure messages.
     std::string logTail(std::size_t bytes = 3000) const;
 

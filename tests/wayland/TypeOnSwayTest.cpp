@@ -91,6 +91,10 @@ TEST_P(TypeOnSway, ClickOnTypeActivatesTheNotedTargetAndTypesExactly) {
         }
         ASSERT_TRUE(session.click(typeButton));
         const std::string got = target.waitFor(kExpected, 5s);
+        // A message instead (typing unavailable here, say) ends the tries.
+        const auto others = quorvel.otherWindows();
+        ASSERT_TRUE(others.empty()) << "the program showed \"" << others.front().title
+                                    << "\"; the target holds \"" << got << "\"";
         EXPECT_EQ(got, kExpected) << (programInFront ? "program in front" : "target in front");
         exact += got == kExpected;
         // Typed into the target because the target was in front again.
