@@ -10,6 +10,7 @@
 #include <iostream>
 #include <thread>
 
+#include "support/DesktopSession.h"  // waitUntil
 #include "support/SwayQuorvel.h"
 #include "support/SwaySession.h"
 #include "support/SwayTargets.h"
@@ -35,11 +36,15 @@ protected:
         ASSERT_TRUE(session.ok()) << session.error();
         ASSERT_TRUE(target.ok()) << target.error();
         ASSERT_TRUE(quorvel.ok()) << quorvel.error();
+    }
+
+    void startProgram(const std::string& script) {
+        keys = script;
         ASSERT_TRUE(quorvel.writeSettings());
         QuorvelItem item;
         item.name = "Shop";
         item.url = "http://127.0.0.1/";
-        item.keys = kKeys;
+        item.keys = keys;
         ASSERT_TRUE(quorvel.writeItems({item}));
         ASSERT_TRUE(quorvel.writeVariables({{"{email}", "me@example.com"},
                                             {"{first name}", "Zo\xC3\xAB {tab}"}}));
@@ -62,7 +67,7 @@ protected:
         const auto items = quorvel.readItems(&error);
         ASSERT_EQ(items.size(), 1u) << error;
         EXPECT_EQ(items[0].name, "Shop");
-        EXPECT_EQ(items[0].keys, kKeys);
+        EXPECT_EQ(items[0].keys, keys);
         EXPECT_EQ(items[0].repeatDays, 5);
         EXPECT_EQ(items[0].entries, 0);
     }
@@ -70,10 +75,13 @@ protected:
     SwaySession session{SwayQuorvel::placementRule(760, 40)};
     SwayTextTarget target{session, GetParam(), "target"};
     SwayQuorvel quorvel{session};
+    std::string keys;
     Point typeButton;
 };
 
 TEST_P(TypeOnSway, ClickOnTypeActivatesTheNotedTargetAndTypesExactly) {
+    startProgram(kKeys);
+    if (HasFatalFailure()) return;
     const int tries = 4;
     int exact = 0;
     for (int i = 1; i <= tries; ++i) {
@@ -105,6 +113,88 @@ TEST_P(TypeOnSway, ClickOnTypeActivatesTheNotedTargetAndTypesExactly) {
     std::cout << "[ result   ] " << nameOf(GetParam()) << ": " << exact << " of " << tries
               << " Type clicks typed exactly\n";
     EXPECT_TRUE(quorvel.otherWindows().empty());
+    expectItemUnchanged();
+}
+
+// Far more distinct characters than a keymap of a few keys holds, each coming back now
+// and then, with codes between them: the keymap changes again and again while the target
+// still reads earlier keys.
+std::string manyCharacters(std::string* expected) {
+    auto utf8 = [](char32_t c) -> std::string {
+        if (c < 0x800)
+            return {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+        return {static_cast<char>(0xE0 | (c >> 12)),
+                static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                static_cast<char>(0x80 | (c & 0x3F))};
+    };
+    std::vector<std::string> chars;
+    for (char32_t c = 0x3B1; c <= 0x3C9; ++c) chars.push_back(utf8(c));         // Greek
+    for (char32_t c = 0x4E00; c < 0x4E00 + 60; ++c) chars.push_back(utf8(c));  // CJK
+    std::string script;
+    unsigned seed = 7;
+    for (int i = 0; i < 1200; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const std::string c = chars[(seed >> 16) % chars.size()];
+        script += c;
+        *expected += c;
+        if (i % 9 == 0) {
+            script += "a{tab}";
+            *expected += "a\t";
+        }
+        if (i % 97 == 96) {
+            script += "{email}{enter}";
+            *expected += "me@example.com\n";
+        }
+    }
+    return script;
+}
+
+TEST_P(TypeOnSway, ManyCharactersTheLayoutLacksArriveExactlyTwice) {
+    std::string expected;
+    startProgram(manyCharacters(&expected));
+    if (HasFatalFailure()) return;
+    for (int i = 1; i <= 2; ++i) {
+        SCOPED_TRACE("run " + std::to_string(i));
+        ASSERT_TRUE(target.clear());
+        ASSERT_TRUE(session.focus(target.window()));
+        std::this_thread::sleep_for(250ms);
+        ASSERT_TRUE(session.click(typeButton));
+        const std::string got = target.waitFor(expected, 5s);
+        std::size_t same = 0;
+        while (same < got.size() && same < expected.size() && got[same] == expected[same]) ++same;
+        EXPECT_EQ(got, expected) << "first difference at byte " << same;
+    }
+    expectItemUnchanged();
+}
+
+TEST_P(TypeOnSway, ClosedTargetIsForgottenAndTheNextOneTaken) {
+    startProgram("{email}");
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(session.focus(target.window()));
+    std::this_thread::sleep_for(250ms);
+    ASSERT_TRUE(session.click(typeButton));
+    EXPECT_EQ(target.waitFor("me@example.com"), "me@example.com");
+    // The target goes away; the program's window is the only one left.  A click on Type
+    // then types nowhere: at most the program says so, and it keeps running.
+    target.process()->terminate(5s);
+    ASSERT_TRUE(waitUntil([&] { return !session.window(target.window()); }, 5s));
+    std::this_thread::sleep_for(250ms);
+    ASSERT_TRUE(session.click(typeButton));
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(quorvel.process()->running());
+    for (const SwayWindow& box : quorvel.otherWindows()) {
+        // A message: the user reads it and presses Enter.
+        ASSERT_TRUE(session.focus(box.id));
+        ASSERT_TRUE(session.wtype("", {"-s", "150", "-k", "Return"}));
+        ASSERT_TRUE(waitUntil([&] { return !session.window(box.id); }, 5s)) << box.title;
+    }
+    // A new window the user brings to the front is the next target.
+    SwayTextTarget next(session, GetParam(), "next");
+    ASSERT_TRUE(next.ok()) << next.error();
+    ASSERT_TRUE(session.focus(next.window()));
+    std::this_thread::sleep_for(250ms);
+    ASSERT_TRUE(session.click(typeButton));
+    EXPECT_EQ(next.waitFor("me@example.com"), "me@example.com");
     expectItemUnchanged();
 }
 
