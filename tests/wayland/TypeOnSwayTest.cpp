@@ -30,6 +30,11 @@ const std::string kExpected =
 
 std::string nameOf(Kind k) { return k == Kind::Foot ? "Foot" : "QtEdit"; }
 
+}  // namespace
+// Test names and messages show the target by name.
+inline void PrintTo(Kind k, std::ostream* os) { *os << nameOf(k); }
+namespace {
+
 class TypeOnSway : public ::testing::TestWithParam<Kind> {
 protected:
     void SetUp() override {
