@@ -94,6 +94,22 @@ TEST_F(WlrootsLayers, EveryCharacterArrivesWithTheKeymapInForceWhenItsKeyWasSent
     EXPECT_EQ(presses, releases);
 }
 
+TEST_F(WlrootsLayers, EveryRunSendsItsKeymapAheadOfItsKeysEvenWhenUnchanged) {
+    WaylandKeyboard keyboard(connection);
+    KeyfillEngine engine(keyboard, {});
+    ASSERT_TRUE(engine.run("\xce\xa9" "a"));
+    const std::size_t afterFirst = compositor.keymaps().size();
+    const std::size_t keysFirst = compositor.keys().size();
+    // The compositor may have put a keymap of its own in between (as sway does on reload).
+    ASSERT_TRUE(engine.run("a\xce\xa9"));
+    const auto keymaps = compositor.keymaps();
+    const auto keys = compositor.keys();
+    ASSERT_GT(keymaps.size(), afterFirst);
+    ASSERT_GT(keys.size(), keysFirst);
+    for (std::size_t i = keysFirst; i < keys.size(); ++i) EXPECT_GE(keys[i].keymap, afterFirst);
+    EXPECT_EQ(received(compositor), U"\u03a9aa\u03a9");
+}
+
 TEST_F(WlrootsLayers, ModifierKeysAnnounceTheirMasksAndARunEndsWithNoneHeld) {
     WaylandKeyboard keyboard(connection);
     keyboard.beginRun();

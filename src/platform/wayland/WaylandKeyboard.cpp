@@ -99,12 +99,19 @@ bool WaylandKeyboard::sendKeymap() {
     return written && connection_->flush();
 }
 
+// Every run sends its keymap before its first key, even one the compositor had already:
+// the compositor may have put its own in the meantime (sway does on reload and on a layout
+// change, and tells no one).
 void WaylandKeyboard::beginRun() {
-    if (available()) connection_->dispatch(std::chrono::milliseconds(0));
+    if (!available()) return;
+    connection_->dispatch(std::chrono::milliseconds(0));
+    keymapSentThisRun_ = false;
 }
 
 void WaylandKeyboard::prepare(const std::u32string& characters) {
-    if (available() && planner_.prepare(characters)) sendKeymap();
+    if (!available()) return;
+    planner_.prepare(characters);
+    keymapSentThisRun_ = sendKeymap();
 }
 
 KeyScan WaylandKeyboard::scan(char32_t ch) {
@@ -115,7 +122,10 @@ KeyScan WaylandKeyboard::scan(char32_t ch) {
     if (l.keycode == 0) return {};
     // The keymap goes out ahead of the key on the same connection, and the compositor
     // passes it on to the focused client ahead of the key too.
-    if (l.switched && !sendKeymap()) return {};
+    if (l.switched || !keymapSentThisRun_) {
+        if (!sendKeymap()) return {};
+        keymapSentThisRun_ = true;
+    }
     return {kCharKeyBase + l.keycode, 0};
 }
 

@@ -44,6 +44,7 @@ private:
     zwp_virtual_keyboard_manager_v1* manager_ = nullptr;
     zwp_virtual_keyboard_v1* keyboard_ = nullptr;
     bool keymapOk_ = false;
+    bool keymapSentThisRun_ = false;
     KeymapPlanner planner_;
     std::uint32_t modifiers_ = 0;  // real modifier mask of the modifier keys held
     std::set<int> held_;           // keycodes down
