@@ -172,6 +172,26 @@ TEST_P(TypeOnSway, ManyCharactersTheLayoutLacksArriveExactlyTwice) {
     expectItemUnchanged();
 }
 
+TEST_P(TypeOnSway, LayoutChangesAndReloadsBetweenRunsChangeNothing) {
+    startProgram(kKeys);
+    if (HasFatalFailure()) return;
+    // Sway applies keyboard settings to every keyboard, ours included, at a layout change
+    // and at a reload of its config, without telling the client.
+    const std::vector<std::string> changes = {"input type:keyboard xkb_layout de", "reload",
+                                              "input type:keyboard xkb_layout fr", "nop",
+                                              "input type:keyboard xkb_layout us", "reload"};
+    for (const std::string& change : changes) {
+        SCOPED_TRACE(change);
+        ASSERT_TRUE(session.command(change));
+        ASSERT_TRUE(target.clear());
+        ASSERT_TRUE(session.focus(target.window()));
+        std::this_thread::sleep_for(250ms);
+        ASSERT_TRUE(session.click(typeButton));
+        EXPECT_EQ(target.waitFor(kExpected, 5s), kExpected);
+    }
+    expectItemUnchanged();
+}
+
 TEST_P(TypeOnSway, ClosedTargetIsForgottenAndTheNextOneTaken) {
     startProgram("{email}");
     if (HasFatalFailure()) return;
