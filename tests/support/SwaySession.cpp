@@ -421,8 +421,11 @@ bool SwaySession::click(Point p) const {
 bool SwaySession::wtype(const std::string& utf8, const std::vector<std::string>& args) const {
     std::vector<std::string> argv{"wtype"};
     argv.insert(argv.end(), args.begin(), args.end());
-    argv.push_back("--");
-    argv.push_back(utf8);
+    // Keys alone (-k Return) without a text.
+    if (!utf8.empty()) {
+        argv.push_back("--");
+        argv.push_back(utf8);
+    }
     return run(argv, {}, nullptr, 60s) == 0;
 }
 

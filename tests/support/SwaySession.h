@@ -79,7 +79,7 @@ public:
     // ---- input
     // A left click at `p` in layout coordinates through a virtual pointer.
     bool click(Point p) const;
-    // The peer: `wtype [args] -- text`, run as the user.
+    // The peer: `wtype [args] -- text`, run as the user (no text: `wtype [args]`).
     bool wtype(const std::string& utf8, const std::vector<std::string>& args = {}) const;
 
     // The whole output as PNG (grim); false when it could not be taken.
