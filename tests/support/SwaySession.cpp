@@ -152,6 +152,26 @@ void forget(const SwaySession* session) {
     v.erase(std::remove(v.begin(), v.end(), session), v.end());
 }
 
+// Folders of sessions whose test process was killed (a timeout, say) before it could
+// clean up: an hour old and no process left that carries their mark.
+void removeStaleSessionFolders() {
+    std::error_code ec;
+    const auto now = fs::file_time_type::clock::now();
+    std::vector<fs::path> stale;
+    for (const auto& e : fs::directory_iterator("/tmp", ec)) {
+        if (e.path().filename().string().rfind("quorvel-sway-", 0) != 0) continue;
+        const auto changed = fs::last_write_time(e.path(), ec);
+        if (!ec && now - changed > std::chrono::hours(1)) stale.push_back(e.path());
+    }
+    if (stale.empty()) return;
+    std::string environments;
+    for (const auto& e : fs::directory_iterator("/proc", ec))
+        environments += readAll(e.path().string() + "/environ");
+    for (const fs::path& dir : stale)
+        if (environments.find("QUORVEL_SWAY_SESSION=" + dir.string() + '\0') == std::string::npos)
+            fs::remove_all(dir, ec);
+}
+
 }  // namespace
 
 std::string waylandArtifactPath(const std::string& name) {
@@ -169,6 +189,7 @@ SwaySession::SwaySession(const std::string& extraConfig) {
     }
     // Daemons that leave their parent stay our descendants, so they end with the session.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
+    removeStaleSessionFolders();
     folder_ = u.makeTempDir("quorvel-sway");
     if (folder_.empty()) {
         error_ = "cannot make the session folder";
