@@ -2,6 +2,8 @@
 // xdg-desktop-portal and its GNOME backend, the consent dialog answered through the
 // accessibility bus as a user would, into a native Wayland window.
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <unistd.h>
 
 #include <chrono>
@@ -71,6 +73,9 @@ protected:
                 {"XDG_RUNTIME_DIR", runtime_},    {"DBUS_SESSION_BUS_ADDRESS", bus},
                 {"WAYLAND_DISPLAY", "wayland-0"}, {"QT_QPA_PLATFORM", "offscreen"},
                 {"LANG", "C.UTF-8"}};
+        // An instrumented build's programs keep the sanitizers' settings and suppressions.
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+            if (const char* v = std::getenv(name)) env_[name] = v;
     }
     void TearDown() override {
         typist_.reset();
