@@ -90,8 +90,8 @@ public:
     }
     void errorReport(const QString& text) override { complain(text); }
     void assertion(const QString& text) override { complain(text); }
-    std::optional<QString> openFile(const FileDialogSpec&) override { return std::nullopt; }
-    std::optional<QString> saveFile(const FileDialogSpec&) override { return std::nullopt; }
+    std::optional<QString> openFile(const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<QString> saveFile(const FileDialogRequest&) override { return std::nullopt; }
     int execModal(QDialog&) override { return 0; }
 
 private:

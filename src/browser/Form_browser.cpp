@@ -72,7 +72,7 @@ void TMainForm::GotoUrl(const QString& url, bool newWindow) {
 }
 
 void TMainForm::FindButtonClick() {
-    FileDialogSpec choice;
+    FileDialogRequest choice;
     choice.title = QStringLiteral("Find your Browser");
     // Programs here carry no extension: the filter offers what may be run.
     choice.filter = QStringLiteral("Executables (*)");

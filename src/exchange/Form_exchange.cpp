@@ -13,8 +13,8 @@ namespace {
 
 const QString kAllItems = QStringLiteral("All Items");
 
-FileDialogSpec groupFileDialog(const QString& title, const QString& folder) {
-    FileDialogSpec request;
+FileDialogRequest groupFileDialog(const QString& title, const QString& folder) {
+    FileDialogRequest request;
     request.title = title;
     request.filter = QStringLiteral("Quorvel Data File (*.qdf)");
     // With "qdf" a file saved as "cars" is found by the load dialog and the download list.
@@ -52,7 +52,7 @@ bool TMainForm::Duplicate(const std::string& name) {
 }
 
 void TMainForm::MenuSaveGroupClick() {
-    FileDialogSpec request = groupFileDialog(QStringLiteral("Save Roder Data File"), paths.folder);
+    FileDialogRequest request = groupFileDialog(QStringLiteral("Save Roder Data File"), paths.folder);
     request.fileName = shownGroupName();
     const std::optional<QString> path = dialogs.saveFile(request);
     if (!path) return;

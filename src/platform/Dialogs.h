@@ -13,7 +13,7 @@ enum class MsgKind { Warning, Error, Information, Confirm };
 enum class MsgButtons { Ok, YesNo };
 enum class MsgAnswer { Ok, Yes, No, Cancel };
 
-struct FileDialogSpec {
+struct FileDialogRequest {
     QString title;
     QString filter;         // Qt form, such as "Quorvel Data File (*.qdf)"
     QString defaultSuffix;  // without the dot
@@ -42,8 +42,8 @@ public:
     virtual void errorReport(const QString& text) = 0;
     // Programming-error boxes of the components: caption "Assertion Failed".
     virtual void assertion(const QString& text) = 0;
-    virtual std::optional<QString> openFile(const FileDialogSpec& request) = 0;
-    virtual std::optional<QString> saveFile(const FileDialogSpec& request) = 0;
+    virtual std::optional<QString> openFile(const FileDialogRequest& request) = 0;
+    virtual std::optional<QString> saveFile(const FileDialogRequest& request) = 0;
     // Shows a window modally and returns its result code.
     virtual int execModal(QDialog& dialog) = 0;
 
@@ -69,8 +69,8 @@ public:
                                  const QString& value) override;
     void errorReport(const QString& text) override;
     void assertion(const QString& text) override;
-    std::optional<QString> openFile(const FileDialogSpec& request) override;
-    std::optional<QString> saveFile(const FileDialogSpec& request) override;
+    std::optional<QString> openFile(const FileDialogRequest& request) override;
+    std::optional<QString> saveFile(const FileDialogRequest& request) override;
     int execModal(QDialog& dialog) override;
 
     static void setClosing(bool closing);

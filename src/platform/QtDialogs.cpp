@@ -103,7 +103,7 @@ protected:
     }
 };
 
-QFileDialog* makeFileDialog(const FileDialogSpec& request, QFileDialog::AcceptMode mode) {
+QFileDialog* makeFileDialog(const FileDialogRequest& request, QFileDialog::AcceptMode mode) {
     auto* dlg = new QFileDialog(QApplication::activeWindow(), request.title, request.directory);
     dlg->setAcceptMode(mode);
     dlg->setOption(QFileDialog::DontConfirmOverwrite, true);
@@ -119,7 +119,7 @@ QFileDialog* makeFileDialog(const FileDialogSpec& request, QFileDialog::AcceptMo
     return dlg;
 }
 
-std::optional<QString> runFileDialog(const FileDialogSpec& request, QFileDialog::AcceptMode mode) {
+std::optional<QString> runFileDialog(const FileDialogRequest& request, QFileDialog::AcceptMode mode) {
     if (gClosing) return std::nullopt;
     std::unique_ptr<QFileDialog> dlg(makeFileDialog(request, mode));
     for (;;) {
@@ -137,11 +137,11 @@ std::optional<QString> runFileDialog(const FileDialogSpec& request, QFileDialog:
 
 }  // namespace
 
-std::optional<QString> QtDialogs::openFile(const FileDialogSpec& request) {
+std::optional<QString> QtDialogs::openFile(const FileDialogRequest& request) {
     return runFileDialog(request, QFileDialog::AcceptOpen);
 }
 
-std::optional<QString> QtDialogs::saveFile(const FileDialogSpec& request) {
+std::optional<QString> QtDialogs::saveFile(const FileDialogRequest& request) {
     return runFileDialog(request, QFileDialog::AcceptSave);
 }
 

@@ -30,11 +30,11 @@ public:
     void errorReport(const QString& text) override {
         ADD_FAILURE() << "unexpected error report " << text.toStdString();
     }
-    std::optional<QString> openFile(const quorvel::FileDialogSpec&) override {
+    std::optional<QString> openFile(const quorvel::FileDialogRequest&) override {
         ADD_FAILURE() << "unexpected open dialog";
         return std::nullopt;
     }
-    std::optional<QString> saveFile(const quorvel::FileDialogSpec&) override {
+    std::optional<QString> saveFile(const quorvel::FileDialogRequest&) override {
         ADD_FAILURE() << "unexpected save dialog";
         return std::nullopt;
     }

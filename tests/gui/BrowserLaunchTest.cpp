@@ -177,7 +177,7 @@ TEST_F(BrowserFixture, FindOffersExecutablesAndTakesOnlyAProgram) {
     f->FindButtonClick();
     EXPECT_EQ(f->Browser->text(), "/usr/bin/firefox");
     ASSERT_EQ(h.dialogs.fileDialogs.size(), 1u);
-    const FileDialogSpec& shown = h.dialogs.fileDialogs[0];
+    const FileDialogRequest& shown = h.dialogs.fileDialogs[0];
     EXPECT_EQ(shown.filter, "Executables (*)");
     EXPECT_TRUE(shown.executablesOnly);
     EXPECT_TRUE(shown.mustExist);

@@ -28,12 +28,12 @@ void makeFile(const QString& path, bool executable) {
 
 // Opens the dialog on `folder` and returns the names it lists there.
 QSet<QString> namesShown(const QString& folder, int atLeast) {
-    FileDialogSpec spec;
-    spec.title = "Find your Browser";
-    spec.filter = "Executables (*)";
-    spec.executablesOnly = true;
-    spec.mustExist = true;
-    spec.directory = folder;
+    FileDialogRequest request;
+    request.title = "Find your Browser";
+    request.filter = "Executables (*)";
+    request.executablesOnly = true;
+    request.mustExist = true;
+    request.directory = folder;
     QSet<QString> shown;
     QTimer::singleShot(0, [&] {
         auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
@@ -49,7 +49,7 @@ QSet<QString> namesShown(const QString& folder, int atLeast) {
         if (dlg) dlg->reject();
     });
     QtDialogs dialogs;
-    EXPECT_FALSE(dialogs.openFile(spec).has_value());
+    EXPECT_FALSE(dialogs.openFile(request).has_value());
     return shown;
 }
 

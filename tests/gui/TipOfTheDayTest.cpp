@@ -36,8 +36,8 @@ public:
     }
     void errorReport(const QString& text) override { ADD_FAILURE() << text.toStdString(); }
     void assertion(const QString& text) override { ADD_FAILURE() << text.toStdString(); }
-    std::optional<QString> openFile(const FileDialogSpec&) override { return std::nullopt; }
-    std::optional<QString> saveFile(const FileDialogSpec&) override { return std::nullopt; }
+    std::optional<QString> openFile(const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<QString> saveFile(const FileDialogRequest&) override { return std::nullopt; }
 };
 
 struct Seen {

@@ -54,8 +54,8 @@ public:
     }
     void errorReport(const QString& text) override { say("box Report " + oneLine(text)); }
     void assertion(const QString& text) override { say("box Assertion " + oneLine(text)); }
-    std::optional<QString> openFile(const FileDialogSpec&) override { return std::nullopt; }
-    std::optional<QString> saveFile(const FileDialogSpec&) override { return std::nullopt; }
+    std::optional<QString> openFile(const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<QString> saveFile(const FileDialogRequest&) override { return std::nullopt; }
     int execModal(QDialog&) override { return 0; }
 };
 

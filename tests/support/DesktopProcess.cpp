@@ -261,4 +261,53 @@ std::string describeWaitStatus(int status) {
     return "status " + std::to_string(status);
 }
 
+std::string readLine(int fd, std::chrono::milliseconds timeout) {
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (text.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char buf[256];
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        text.append(buf, static_cast<std::size_t>(n));
+    }
+    const auto nl = text.find('\n');
+    return nl == std::string::npos ? std::string() : text.substr(0, nl);
+}
+
+std::vector<std::string> ownEnvironmentWith(const std::string& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    env.push_back(extra);
+    return env;
+}
+
+SessionBus startSessionBus(const std::vector<std::string>& argv, const std::string& mark,
+                           const std::string& logFile) {
+    SessionBus bus;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        bus.error = "pipe failed";
+        return bus;
+    }
+    SpawnOptions o;
+    o.argv = argv;
+    o.env = ownEnvironmentWith(mark);
+    o.logFile = logFile;
+    o.passFd = fds[1];
+    const pid_t pid = spawnProcess(o);
+    close(fds[1]);
+    if (pid < 0) {
+        close(fds[0]);
+        bus.error = "cannot start dbus-daemon";
+        return bus;
+    }
+    bus.process = std::make_unique<ChildProcess>(pid, "dbus-daemon", logFile);
+    bus.address = readLine(fds[0], std::chrono::seconds(10));
+    close(fds[0]);
+    if (bus.address.empty()) bus.error = "the session bus did not start: " + bus.process->logTail();
+    return bus;
+}
+
 }  // namespace quorvel::test

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,5 +67,21 @@ private:
 
 // "exited 0", "killed by signal 9", ... for messages.
 std::string describeWaitStatus(int status);
+
+// Reads a line from `fd` (the number Xvfb prints, the address a bus prints); empty when
+// none came in time.
+std::string readLine(int fd, std::chrono::milliseconds timeout);
+// This process's environment ("K=V") with `extra` added.
+std::vector<std::string> ownEnvironmentWith(const std::string& extra);
+
+// A session bus of a test desktop: `argv` runs a dbus-daemon that prints its address on
+// descriptor 3 (--print-address=3); the runner's own environment gets `mark`.
+struct SessionBus {
+    std::unique_ptr<ChildProcess> process;
+    std::string address;
+    std::string error;  // empty when it started
+};
+SessionBus startSessionBus(const std::vector<std::string>& argv, const std::string& mark,
+                           const std::string& logFile);
 
 }  // namespace quorvel::test

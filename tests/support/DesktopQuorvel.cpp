@@ -34,6 +34,82 @@ int yearNow() {
 
 }  // namespace
 
+std::string copyProgramInto(const std::string& folder) {
+    std::error_code ec;
+    for (const char* name : {"quorvel", "advert.so", "quorvel.html"}) {
+        const fs::path from = fs::path(QUORVEL_BINARY_DIR) / name;
+        if (!fs::exists(from)) {
+            if (std::string(name) == "quorvel") return "no program file at " + from.string();
+            continue;
+        }
+        fs::copy_file(from, fs::path(folder) / name, fs::copy_options::overwrite_existing, ec);
+        if (ec) return "cannot copy " + from.string() + ": " + ec.message();
+    }
+    return {};
+}
+
+std::string settingsBytes(const QuorvelPlacement& placement,
+                          const std::vector<QuorvelCopy::IniValue>& extra) {
+    IniFile ini;
+    ini.writeBool("Options", "TipOfTheDay", false);
+    ini.writeString("Options", "Browser", "");
+    ini.writeBool("Options", "CheckForFiles", false);
+    ini.writeBool("Options", "AlwaysOnTop", false);
+    ini.writeInteger("Window", "Left", placement.left);
+    ini.writeInteger("Window", "Top", placement.top);
+    ini.writeInteger("Window", "Height", placement.height);
+    for (const auto& [section, key, value] : extra) ini.writeString(section, key, value);
+    return ini.bytes();
+}
+
+std::string itemsBytes(const std::vector<QuorvelItem>& items) {
+    ItemList list;
+    for (const QuorvelItem& i : items) {
+        auto r = std::make_unique<Rec>();
+        r->Name = i.name;
+        r->Site = i.url;
+        r->Keys = i.keys;
+        r->RepeatDays = i.repeatDays;
+        r->LastDone = i.lastDone;
+        r->EntryCount = i.entries;
+        r->Comments = i.comments;
+        list.append(std::move(r));
+    }
+    return writeMainData(GroupTable{}, list, testFormats(), yearNow());
+}
+
+std::string variablesBytes(const std::vector<std::pair<std::string, std::string>>& values) {
+    VariableLines lines;
+    for (const auto& [name, value] : values) lines.push_back(name + "=" + value);
+    return writeVariablesFile(lines);
+}
+
+std::vector<QuorvelItem> itemsFromBytes(const std::string& bytes, std::string* error) {
+    std::vector<QuorvelItem> out;
+    if (bytes.empty()) {
+        if (error) *error = "Quorvel.dat is missing or empty";
+        return out;
+    }
+    FormatSettings fs = testFormats();
+    MainDataReadContext ctx;
+    ctx.fs = &fs;
+    ctx.currentYear = yearNow();
+    std::vector<std::string> bad;
+    ctx.onBadItem = [&](const std::string& name) { bad.push_back(name); };
+    try {
+        MainDataLoad load = readMainData(bytes, ctx);
+        for (const auto& r : load.items)
+            out.push_back({r->Name, r->Site, r->Keys, r->RepeatDays, r->LastDone, r->EntryCount,
+                           r->Comments});
+        if (error && !load.clean())
+            *error = "Quorvel.dat did not load cleanly (" + std::to_string(bad.size()) +
+                     " bad Items)";
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
+    }
+    return out;
+}
+
 QuorvelCopy::QuorvelCopy(DesktopSession& session) : session_(session) {
     if (!session.ok()) {
         error_ = "no session: " + session.error();
@@ -44,16 +120,7 @@ QuorvelCopy::QuorvelCopy(DesktopSession& session) : session_(session) {
         error_ = "cannot make the program folder";
         return;
     }
-    std::error_code ec;
-    for (const char* name : {"quorvel", "advert.so", "quorvel.html"}) {
-        const fs::path from = fs::path(QUORVEL_BINARY_DIR) / name;
-        if (!fs::exists(from)) {
-            if (std::string(name) == "quorvel") error_ = "no program file at " + from.string();
-            continue;
-        }
-        fs::copy_file(from, fs::path(folder_) / name, fs::copy_options::overwrite_existing, ec);
-        if (ec) error_ = "cannot copy " + from.string() + ": " + ec.message();
-    }
+    error_ = copyProgramInto(folder_);
     if (error_.empty() && !session.user().chownToUser(folder_)) error_ = "cannot give the copy to the user";
     programFile_ = folder_ + "/quorvel";
 }
@@ -78,34 +145,12 @@ std::string QuorvelCopy::readFile(const std::string& name) const {
 }
 
 bool QuorvelCopy::writeSettings(const Placement& placement, const std::vector<IniValue>& extra) {
-    IniFile ini;
-    ini.writeBool("Options", "TipOfTheDay", false);
-    ini.writeString("Options", "Browser", "");
-    ini.writeBool("Options", "CheckForFiles", false);
-    ini.writeBool("Options", "AlwaysOnTop", false);
-    ini.writeInteger("Window", "Left", placement.left);
-    ini.writeInteger("Window", "Top", placement.top);
-    ini.writeInteger("Window", "Height", placement.height);
-    for (const auto& [section, key, value] : extra) ini.writeString(section, key, value);
-    return session_.writeUserFile(file("Quorvel.ini"), ini.bytes());
+    return session_.writeUserFile(file("Quorvel.ini"), settingsBytes(placement, extra));
 }
 
 bool QuorvelCopy::writeItems(const std::vector<QuorvelItem>& items) {
-    ItemList list;
-    for (const QuorvelItem& i : items) {
-        auto r = std::make_unique<Rec>();
-        r->Name = i.name;
-        r->Site = i.url;
-        r->Keys = i.keys;
-        r->RepeatDays = i.repeatDays;
-        r->LastDone = i.lastDone;
-        r->EntryCount = i.entries;
-        r->Comments = i.comments;
-        list.append(std::move(r));
-    }
     try {
-        return session_.writeUserFile(file("Quorvel.dat"),
-                                      writeMainData(GroupTable{}, list, testFormats(), yearNow()));
+        return session_.writeUserFile(file("Quorvel.dat"), itemsBytes(items));
     } catch (const std::exception& e) {
         error_ = std::string("cannot write the Items: ") + e.what();
         return false;
@@ -113,37 +158,12 @@ bool QuorvelCopy::writeItems(const std::vector<QuorvelItem>& items) {
 }
 
 bool QuorvelCopy::writeVariables(const std::vector<std::pair<std::string, std::string>>& values) {
-    VariableLines lines;
-    for (const auto& [name, value] : values) lines.push_back(name + "=" + value);
     // The program's own file name with ".var" for its extension.
-    return session_.writeUserFile(file("quorvel.var"), writeVariablesFile(lines));
+    return session_.writeUserFile(file("quorvel.var"), variablesBytes(values));
 }
 
 std::vector<QuorvelItem> QuorvelCopy::readItems(std::string* error) const {
-    std::vector<QuorvelItem> out;
-    const std::string bytes = readFile("Quorvel.dat");
-    if (bytes.empty()) {
-        if (error) *error = "Quorvel.dat is missing or empty";
-        return out;
-    }
-    FormatSettings fs = testFormats();
-    MainDataReadContext ctx;
-    ctx.fs = &fs;
-    ctx.currentYear = yearNow();
-    std::vector<std::string> bad;
-    ctx.onBadItem = [&](const std::string& name) { bad.push_back(name); };
-    try {
-        MainDataLoad load = readMainData(bytes, ctx);
-        for (const auto& r : load.items)
-            out.push_back({r->Name, r->Site, r->Keys, r->RepeatDays, r->LastDone, r->EntryCount,
-                           r->Comments});
-        if (error && !load.clean())
-            *error = "Quorvel.dat did not load cleanly (" + std::to_string(bad.size()) +
-                     " bad Items)";
-    } catch (const std::exception& e) {
-        if (error) *error = e.what();
-    }
-    return out;
+    return itemsFromBytes(readFile("Quorvel.dat"), error);
 }
 
 bool QuorvelCopy::start(std::chrono::milliseconds timeout) {

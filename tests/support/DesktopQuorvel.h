@@ -108,4 +108,18 @@ private:
     std::chrono::milliseconds startTime_{0};
 };
 
+// The program's files as the desktop tests write and read them, for any copy of the
+// program: settings with no tip of the day, no download check at start and the default
+// browser; Items and variables written by the program's own codecs.
+// Copies the built program, advert.so and the help page into `folder`; empty on success,
+// else what failed.
+std::string copyProgramInto(const std::string& folder);
+std::string settingsBytes(const QuorvelPlacement& placement,
+                          const std::vector<std::array<std::string, 3>>& extra);
+// Throws what the data file's writer refuses.
+std::string itemsBytes(const std::vector<QuorvelItem>& items);
+std::string variablesBytes(const std::vector<std::pair<std::string, std::string>>& values);
+// The Items of a data file's bytes; `error` tells why there are none, or that some were bad.
+std::vector<QuorvelItem> itemsFromBytes(const std::string& bytes, std::string* error);
+
 }  // namespace quorvel::test

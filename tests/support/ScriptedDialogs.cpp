@@ -104,13 +104,13 @@ void ScriptedDialogs::assertion(const QString& text) {
     take("Assertion", QStringLiteral("Assertion Failed"), text);
 }
 
-std::optional<QString> ScriptedDialogs::openFile(const FileDialogSpec& request) {
+std::optional<QString> ScriptedDialogs::openFile(const FileDialogRequest& request) {
     fileDialogs.push_back(request);
     const auto e = take("Open", request.title, {});
     return e ? e->reply : std::nullopt;
 }
 
-std::optional<QString> ScriptedDialogs::saveFile(const FileDialogSpec& request) {
+std::optional<QString> ScriptedDialogs::saveFile(const FileDialogRequest& request) {
     fileDialogs.push_back(request);
     const auto e = take("Save", request.title, {});
     return e ? e->reply : std::nullopt;

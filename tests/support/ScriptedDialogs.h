@@ -47,7 +47,7 @@ public:
     bool done() const { return expected_.empty(); }
     void clear() { expected_.clear(); }
     const std::vector<Call>& calls() const { return calls_; }
-    std::vector<FileDialogSpec> fileDialogs;
+    std::vector<FileDialogRequest> fileDialogs;
     // Modal windows: called with the dialog; its result is what exec would return.
     std::function<int(QDialog&)> onModal;
 
@@ -57,8 +57,8 @@ public:
                                  const QString& value) override;
     void errorReport(const QString& text) override;
     void assertion(const QString& text) override;
-    std::optional<QString> openFile(const FileDialogSpec& request) override;
-    std::optional<QString> saveFile(const FileDialogSpec& request) override;
+    std::optional<QString> openFile(const FileDialogRequest& request) override;
+    std::optional<QString> saveFile(const FileDialogRequest& request) override;
     int execModal(QDialog& dialog) override;
 
 private:

@@ -1,18 +1,12 @@
 #include "SwayQuorvel.h"
 
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <thread>
 
-#include "app/core/IniFile.h"
-#include "model/DateTime.h"
-#include "model/MainDataFile.h"
 #include "support/DesktopSession.h"  // waitUntil
-#include "support/MainFormHarness.h"
-#include "typing/core/VariableTable.h"
 
 namespace quorvel::test {
 
@@ -20,13 +14,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-int yearNow() {
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    return tm.tm_year + 1900;
-}
 
 bool isMain(const SwayWindow& w) { return w.title.rfind(QuorvelCopy::kTitlePrefix, 0) == 0; }
 
@@ -47,16 +34,7 @@ SwayQuorvel::SwayQuorvel(SwaySession& session) : session_(session) {
         error_ = "cannot make the program folder";
         return;
     }
-    std::error_code ec;
-    for (const char* name : {"quorvel", "advert.so", "quorvel.html"}) {
-        const fs::path from = fs::path(QUORVEL_BINARY_DIR) / name;
-        if (!fs::exists(from)) {
-            if (std::string(name) == "quorvel") error_ = "no program file at " + from.string();
-            continue;
-        }
-        fs::copy_file(from, fs::path(folder_) / name, fs::copy_options::overwrite_existing, ec);
-        if (ec) error_ = "cannot copy " + from.string() + ": " + ec.message();
-    }
+    error_ = copyProgramInto(folder_);
     if (error_.empty() && !session.user().chownToUser(folder_))
         error_ = "cannot give the copy to the user";
 }
@@ -66,34 +44,13 @@ SwayQuorvel::~SwayQuorvel() {
 }
 
 bool SwayQuorvel::writeSettings(int height, const std::vector<QuorvelCopy::IniValue>& extra) {
-    IniFile ini;
-    ini.writeBool("Options", "TipOfTheDay", false);
-    ini.writeString("Options", "Browser", "");
-    ini.writeBool("Options", "CheckForFiles", false);
-    ini.writeBool("Options", "AlwaysOnTop", false);
-    ini.writeInteger("Window", "Left", 0);
-    ini.writeInteger("Window", "Top", 0);
-    ini.writeInteger("Window", "Height", height);
-    for (const auto& [section, key, value] : extra) ini.writeString(section, key, value);
-    return session_.writeUserFile(file("Quorvel.ini"), ini.bytes());
+    return session_.writeUserFile(file("Quorvel.ini"),
+                                  settingsBytes(QuorvelPlacement{0, 0, height}, extra));
 }
 
 bool SwayQuorvel::writeItems(const std::vector<QuorvelItem>& items) {
-    ItemList list;
-    for (const QuorvelItem& i : items) {
-        auto r = std::make_unique<Rec>();
-        r->Name = i.name;
-        r->Site = i.url;
-        r->Keys = i.keys;
-        r->RepeatDays = i.repeatDays;
-        r->LastDone = i.lastDone;
-        r->EntryCount = i.entries;
-        r->Comments = i.comments;
-        list.append(std::move(r));
-    }
     try {
-        return session_.writeUserFile(file("Quorvel.dat"),
-                                      writeMainData(GroupTable{}, list, testFormats(), yearNow()));
+        return session_.writeUserFile(file("Quorvel.dat"), itemsBytes(items));
     } catch (const std::exception& e) {
         error_ = std::string("cannot write the Items: ") + e.what();
         return false;
@@ -101,35 +58,14 @@ bool SwayQuorvel::writeItems(const std::vector<QuorvelItem>& items) {
 }
 
 bool SwayQuorvel::writeVariables(const std::vector<std::pair<std::string, std::string>>& values) {
-    VariableLines lines;
-    for (const auto& [name, value] : values) lines.push_back(name + "=" + value);
-    return session_.writeUserFile(file("quorvel.var"), writeVariablesFile(lines));
+    return session_.writeUserFile(file("quorvel.var"), variablesBytes(values));
 }
 
 std::vector<QuorvelItem> SwayQuorvel::readItems(std::string* error) const {
-    std::vector<QuorvelItem> out;
     std::ifstream in(file("Quorvel.dat"), std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
-    const std::string bytes = s.str();
-    if (bytes.empty()) {
-        if (error) *error = "Quorvel.dat is missing or empty";
-        return out;
-    }
-    FormatSettings formats = testFormats();
-    MainDataReadContext ctx;
-    ctx.fs = &formats;
-    ctx.currentYear = yearNow();
-    try {
-        MainDataLoad load = readMainData(bytes, ctx);
-        for (const auto& r : load.items)
-            out.push_back({r->Name, r->Site, r->Keys, r->RepeatDays, r->LastDone, r->EntryCount,
-                           r->Comments});
-        if (error && !load.clean()) *error = "Quorvel.dat did not load cleanly";
-    } catch (const std::exception& e) {
-        if (error) *error = e.what();
-    }
-    return out;
+    return itemsFromBytes(s.str(), error);
 }
 
 bool SwayQuorvel::start(std::chrono::milliseconds timeout) {

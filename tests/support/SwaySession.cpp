@@ -33,27 +33,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::vector<std::string> ownEnvironmentWith(const std::string& extra) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    env.push_back(extra);
-    return env;
-}
 
-std::string readLine(int fd, std::chrono::milliseconds timeout) {
-    std::string text;
-    const auto deadline = Clock::now() + timeout;
-    while (text.find('\n') == std::string::npos && Clock::now() < deadline) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) continue;
-        char buf[256];
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
-    }
-    const auto nl = text.find('\n');
-    return nl == std::string::npos ? std::string() : text.substr(0, nl);
-}
 
 std::string readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -267,33 +247,15 @@ Environment SwaySession::environment() const {
 }
 
 bool SwaySession::startBus() {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        error_ = "pipe failed";
-        return false;
-    }
-    SpawnOptions o;
-    o.argv = user().command({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                             "--address=unix:path=" + folder_ + "/run/bus", "--print-address=3"},
-                            environment());
-    o.env = ownEnvironmentWith(mark_);
-    o.logFile = logFile("dbus-daemon");
-    o.passFd = fds[1];
-    const pid_t pid = spawnProcess(o);
-    close(fds[1]);
-    if (pid < 0) {
-        close(fds[0]);
-        error_ = "cannot start dbus-daemon";
-        return false;
-    }
-    bus_ = std::make_unique<ChildProcess>(pid, "dbus-daemon", o.logFile);
-    busAddress_ = readLine(fds[0], 10s);
-    close(fds[0]);
-    if (busAddress_.empty()) {
-        error_ = "the session bus did not start: " + bus_->logTail();
-        return false;
-    }
-    return true;
+    const std::vector<std::string> argv =
+        user().command({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                        "--address=unix:path=" + folder_ + "/run/bus", "--print-address=3"},
+                       environment());
+    SessionBus bus = startSessionBus(argv, mark_, logFile("dbus-daemon"));
+    bus_ = std::move(bus.process);
+    busAddress_ = bus.address;
+    error_ = bus.error;
+    return error_.empty();
 }
 
 bool SwaySession::startSway(const std::string& extraConfig) {
