@@ -168,7 +168,8 @@ TEST_P(TypeOnSway, ManyCharactersTheLayoutLacksArriveExactlyTwice) {
         ASSERT_TRUE(session.focus(target.window()));
         std::this_thread::sleep_for(250ms);
         ASSERT_TRUE(session.click(typeButton));
-        const std::string got = target.waitFor(expected, 5s);
+        // foot draws each of these glyphs as it reads it; under load that takes seconds.
+        const std::string got = target.waitFor(expected, 20s);
         std::size_t same = 0;
         while (same < got.size() && same < expected.size() && got[same] == expected[same]) ++same;
         EXPECT_EQ(got, expected) << "first difference at byte " << same;
