@@ -48,13 +48,15 @@ protected:
 
     // Clicks the field and waits until the page says it has the focus there.
     void clickField(const std::string& id) {
+        const auto focused = [&] {
+            const Fields r = server.lastReport();
+            return r.value("focus") == id && r.value("hasFocus") == "1";
+        };
         session.click(field(id));
-        ASSERT_TRUE(server.waitFor(
-            [&] {
-                const Fields r = server.lastReport();
-                return r.value("focus") == id && r.value("hasFocus") == "1";
-            },
-            5s))
+        // Chromium, busy just after showing its first page, now and then lets a click go
+        // by; a person clicks again.
+        if (!server.waitFor(focused, 2s)) session.click(field(id));
+        ASSERT_TRUE(server.waitFor(focused, 5s))
             << "clicked " << field(id) << "; the page reports:\n"
             << server.lastReport().describe();
         EXPECT_EQ(session.focusedTopLevel(), browser.window);

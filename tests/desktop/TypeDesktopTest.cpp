@@ -75,13 +75,15 @@ protected:
         const auto client = session.geometry(browser.window);
         ASSERT_TRUE(client.has_value());
         const Point p = fieldCenter(server.lastReport(), *client, id);
+        const auto focused = [&] {
+            const Fields r = server.lastReport();
+            return r.value("focus") == id && r.value("hasFocus") == "1";
+        };
         session.click(p);
-        ASSERT_TRUE(server.waitFor(
-            [&] {
-                const Fields r = server.lastReport();
-                return r.value("focus") == id && r.value("hasFocus") == "1";
-            },
-            10s))
+        // Chromium, busy just after showing a page, now and then lets a click go by; a
+        // person clicks again.
+        if (!server.waitFor(focused, 2s)) session.click(p);
+        ASSERT_TRUE(server.waitFor(focused, 10s))
             << "clicked " << p << "; the page reports:\n"
             << server.lastReport().describe();
     }
