@@ -8,6 +8,7 @@
 #include "typing/core/KeyfillEngine.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
+#include "platform/RunInputFence.h"
 
 namespace quorvel {
 

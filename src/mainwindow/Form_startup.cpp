@@ -17,6 +17,7 @@
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/FileIO.h"
+#include "platform/RunInputFence.h"
 
 namespace quorvel {
 

@@ -33,6 +33,8 @@ class IniFile;
 class Keyboard;
 class ActiveWindow;
 class KeyfillEngine;
+class OwnKeysGuard;
+class RunInputFence;
 class Shell;
 class BrowserConversation;
 class TKeyfillForm;
@@ -149,6 +151,11 @@ public:
     void setKeyfillGlyph(const Rec* item);
     // The X ids of our windows that exist now: the keys must never go into one of them.
     std::vector<unsigned long> ownWindows() const;
+    // This window's id as the window system knows it now.
+    unsigned long ownWindowId() const;
+    // Types the script into the target that has the keyboard; tells the user when the run
+    // had to stop.
+    void typeScript(const std::string& script);
 
     // ---- browser and help (browser/Form_browser.cpp)
     void GotoUrl(const QString& url, bool newWindow);
@@ -284,7 +291,8 @@ public:
     // Typing.
     unsigned long TargetWindow = 0;  // last foreground window other than this one
     std::unique_ptr<KeyfillEngine> Typist;
-    bool typingRun_ = false;
+    OwnKeysGuard* OwnKeys = nullptr;  // no key of a run reaches our windows
+    std::unique_ptr<RunInputFence> RunFence;
     bool noDisplayExplained_ = false;
     TKeyfillForm* KeyfillForm = nullptr;
     // Download.

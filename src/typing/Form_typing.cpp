@@ -1,11 +1,14 @@
 // Typing the current Item's script into the window the user had in front before ours.
 #include <QApplication>
 #include <QStringList>
+#include <QWindow>
 #include <chrono>
 
 #include "mainwindow/TMainForm.h"
 #include "platform/Dialogs.h"
+#include "platform/RunInputFence.h"
 #include "typing/KeyfillForm.h"
+#include "typing/OwnKeysGuard.h"
 #include "typing/core/KeyfillEngine.h"
 
 namespace quorvel {
@@ -13,6 +16,9 @@ namespace quorvel {
 namespace {
 // How long the target gets to take the keyboard focus before Type gives up.
 constexpr std::chrono::milliseconds kActivationLimit{2000};
+// How long the end of a run may wait for the window system to hand over the run's last
+// events (a round trip on a loaded machine).
+constexpr std::chrono::milliseconds kDrainLimit{1000};
 
 QString leftOutMessage(const std::u32string& missing) {
     QStringList shown;
@@ -50,6 +56,8 @@ void TMainForm::setupTyping() {
         while (TypeDelay->isActive()) QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     };
     Typist = std::make_unique<KeyfillEngine>(*seams.keyboard, std::move(hooks));
+    OwnKeys = new OwnKeysGuard([this] { Typist->stop(); }, this);
+    RunFence = std::make_unique<RunInputFence>();
 }
 
 void TMainForm::createKeyfillForm() {
@@ -106,18 +114,43 @@ void TMainForm::KeyfillClick() {
         focusEntries();
         return;
     }
-    Typist->run(script);
-    seams.activeWindow->runEnded();
-    if (!Typist->leftOut().empty()) dialogs.info(leftOutMessage(Typist->leftOut()));
+    typeScript(script);
     focusEntries();
 }
 
+void TMainForm::typeScript(const std::string& script) {
+    RunFence->begin();
+    OwnKeys->arm();
+    Typist->run(script);
+    // A key of the run that went to one of our windows may still be on its way to us.
+    RunFence->drain(windowHandle(), kDrainLimit);
+    OwnKeys->disarm();
+    RunFence->end();
+    seams.activeWindow->runEnded();
+    if (Typist->stopped()) {
+        QString name = QString::fromStdString(seams.activeWindow->title(TargetWindow));
+        if (name.isEmpty()) name = QStringLiteral("the other window");
+        dialogs.warning(QStringLiteral("Typing stopped because the keys were reaching Quorvel "
+                                       "instead of %1.\nClick where the text belongs in %1, "
+                                       "then click Type again.")
+                            .arg(name));
+    }
+    if (!Typist->leftOut().empty()) dialogs.info(leftOutMessage(Typist->leftOut()));
+}
+
 std::vector<unsigned long> TMainForm::ownWindows() const {
+    // Qt's windows rather than the widgets' ids: a widget keeps the id of its first native
+    // window when Qt makes it a new one (setting Always On Top does).
     std::vector<unsigned long> own;
-    for (const QWidget* w : QApplication::topLevelWidgets())
-        if (w->testAttribute(Qt::WA_WState_Created) && w->internalWinId())
-            own.push_back(static_cast<unsigned long>(w->internalWinId()));
+    for (const QWindow* w : QGuiApplication::allWindows())
+        if (w->handle()) own.push_back(static_cast<unsigned long>(w->winId()));
     return own;
+}
+
+unsigned long TMainForm::ownWindowId() const {
+    const QWindow* w = windowHandle();
+    return w && w->handle() ? static_cast<unsigned long>(w->winId())
+                            : static_cast<unsigned long>(effectiveWinId());
 }
 
 void TMainForm::KeyfillMouseDown(Qt::MouseButton button) {
@@ -160,7 +193,7 @@ void TMainForm::FindTargetTimer() {
     if (!seams.activeWindow || !seams.activeWindow->available()) return;
     const unsigned long front = seams.activeWindow->foreground();
     // Our own window is never the target; nor is "no window" (a moment between windows).
-    if (front != 0 && front != static_cast<unsigned long>(effectiveWinId())) TargetWindow = front;
+    if (front != 0 && front != ownWindowId()) TargetWindow = front;
 }
 
 }  // namespace quorvel

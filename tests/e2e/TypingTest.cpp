@@ -12,6 +12,8 @@
 #include <sstream>
 #include <thread>
 
+#include <X11/Xlib.h>
+
 #include "platform/x11/X11ActiveWindow.h"
 #include "platform/x11/XTestKeyboard.h"
 #include "support/XvfbServer.h"
@@ -140,6 +142,29 @@ TEST_F(TypingE2E, ActivationWaitsForTheFocusAndNeverCountsOurOwnWindows) {
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_FALSE(active_->activate(0x7ffffff, {}, 300ms));
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 1s);
+}
+
+TEST_F(TypingE2E, KeysGoToThePointerWindowWhenThePointerIsInsideTheFocusWindow) {
+    // X's rule: with the focus on the root (or PointerRoot, or a frame around the window)
+    // the keys go to the window under the pointer.
+    Display* dpy = XOpenDisplay(server_->display().c_str());
+    ASSERT_NE(dpy, nullptr);
+    const Window root = DefaultRootWindow(dpy);
+    XWindowAttributes a{};
+    ASSERT_TRUE(XGetWindowAttributes(dpy, window_, &a));
+    const auto pointerAt = [&](Window w, int x, int y) {
+        XWarpPointer(dpy, None, w, 0, 0, 0, 0, x, y);
+        XSync(dpy, False);
+    };
+    for (const Window focus : {root, static_cast<Window>(PointerRoot)}) {
+        SCOPED_TRACE(focus == root ? "focus on the root" : "PointerRoot");
+        XSetInputFocus(dpy, focus, RevertToPointerRoot, CurrentTime);
+        pointerAt(window_, a.width / 2, a.height / 2);
+        EXPECT_TRUE(active_->focusIn({window_}));
+        pointerAt(root, a.x + a.width + 20, a.y + a.height + 20);  // beside the window
+        EXPECT_FALSE(active_->focusIn({window_}));
+    }
+    XCloseDisplay(dpy);
 }
 
 // Codes, variables, both cases, punctuation and characters missing from the layout.

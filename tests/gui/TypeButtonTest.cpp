@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
+#include <QKeyEvent>
+#include <QSpinBox>
+#include <QTest>
 #include <algorithm>
 
 #include "support/MainFormHarness.h"
@@ -27,6 +30,10 @@ struct TypeFixture : ::testing::Test {
         f->SelectOneItem(0);
     }
 };
+
+const char* const kStoppedInFirefox =
+    "Typing stopped because the keys were reaching Quorvel instead of Form page - Firefox.\n"
+    "Click where the text belongs in Form page - Firefox, then click Type again.";
 
 }  // namespace
 
@@ -139,14 +146,50 @@ TEST_F(TypeFixture, AClickIntoOurWindowDuringARunStopsItAndTheItemStaysAsItWas) 
     f->Items.at(0).Keys = "12345678{tab}90";
     f->Freq->setValue(5);
     active.current = 4711;
+    active.titles[4711] = "Form page - Firefox";
     f->FindTargetTimer();
     // The focus comes back to us after three characters, as the user's click would do it.
     active.onFocusCheck = [&](int check) {
         if (check == 4) active.focus = static_cast<WindowId>(f->effectiveWinId());
     };
+    h.dialogs.expectMessage(MsgKind::Warning, kStoppedInFirefox);
     f->KeyfillClick();
     EXPECT_EQ(keyboard.joined(), "down 1, up 1, down 2, up 2, down 3, up 3");
     EXPECT_EQ(f->Items.at(0).RepeatDays, 5);
     EXPECT_EQ(f->Items.at(0).Keys, "12345678{tab}90");
     EXPECT_FALSE(f->Typist->running());
+}
+
+TEST_F(TypeFixture, KeysOfARunThatReachOurWindowAreSwallowedAndEndTheRun) {
+    // However the focus checks went, the desktop delivers the fourth key to us: no widget
+    // sees it, nothing further is typed, and the user hears why once.
+    f->show();
+    f->Items.at(0).Keys = "123{tab}456{enter}";
+    f->Freq->setValue(5);
+    f->Freq->setFocus();
+    active.current = 4711;
+    active.titles[4711] = "Form page - Firefox";
+    f->FindTargetTimer();
+    int sent = 0;
+    keyboard.onKey = [&](int, bool down) {
+        if (!down || ++sent < 4) return;
+        for (const auto type : {QEvent::KeyPress, QEvent::KeyRelease})
+            QCoreApplication::postEvent(f->Freq, new QKeyEvent(type, Qt::Key_9, Qt::NoModifier,
+                                                              QStringLiteral("9")));
+        QCoreApplication::postEvent(f->Entries, new QKeyEvent(QEvent::KeyPress, Qt::Key_Delete,
+                                                              Qt::NoModifier));
+    };
+    h.dialogs.expectMessage(MsgKind::Warning, kStoppedInFirefox);
+    f->KeyfillClick();
+    EXPECT_EQ(keyboard.joined(), "down 1, up 1, down 2, up 2, down 3, up 3, down Tab, up Tab");
+    EXPECT_EQ(f->Freq->value(), 5);
+    EXPECT_EQ(f->Items.size(), 1u);
+    EXPECT_EQ(f->Items.at(0).RepeatDays, 5);
+    // The next run starts afresh, and keys after it reach the window again.
+    keyboard.onKey = nullptr;
+    keyboard.log.clear();
+    f->KeyfillClick();
+    EXPECT_EQ(keyboard.log.size(), 16u);
+    QTest::keyClick(f->Freq, Qt::Key_7);
+    EXPECT_NE(f->Freq->value(), 5);
 }

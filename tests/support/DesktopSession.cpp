@@ -448,6 +448,10 @@ bool DesktopSession::startBus() {
     return error_.empty();
 }
 
+pid_t DesktopSession::windowManagerPid() const {
+    return windowManagerProcess_ ? windowManagerProcess_->pid() : 0;
+}
+
 bool DesktopSession::startWindowManager() {
     std::vector<std::string> argv;
     switch (wm_) {

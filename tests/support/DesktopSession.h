@@ -81,6 +81,8 @@ public:
     const std::string& error() const { return error_; }
     const DesktopUser& user() const { return DesktopUser::get(); }
     WindowManager windowManager() const { return wm_; }
+    // The window manager's process; 0 without one.
+    pid_t windowManagerPid() const;
     std::string display() const { return ":" + std::to_string(displayNumber_); }
     // The session's folder (the user's, 0700); the fresh HOME is folder()/home.
     const std::string& folder() const { return folder_; }
@@ -142,7 +144,11 @@ public:
 
     // ---- input, as real pointer events (XTest), so the window manager sees them too
     void movePointer(Point p);
-    void click(Point p, int button = 1);
+    // Presses, holds the button `hold` (people hold it 50-150 ms) and lets go; `whileHeld`
+    // runs right after the press.
+    void click(Point p, int button = 1,
+               std::chrono::milliseconds hold = std::chrono::milliseconds(30),
+               const std::function<void()>& whileHeld = {});
     // Presses the left button at `from`, moves in `steps` to `to` and lets go there, as
     // a person drags a link from one window onto another.
     void drag(Point from, Point to, int steps = 20);

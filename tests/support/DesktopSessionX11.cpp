@@ -256,14 +256,16 @@ void DesktopSession::movePointer(Point p) {
     XSync(dpy_, False);
 }
 
-void DesktopSession::click(Point p, int button) {
+void DesktopSession::click(Point p, int button, std::chrono::milliseconds hold,
+                           const std::function<void()>& whileHeld) {
     if (!dpy_) return;
     movePointer(p);
     // Toolkits act on the press where the pointer was last seen: let the motion arrive.
     std::this_thread::sleep_for(50ms);
     XTestFakeButtonEvent(dpy_, static_cast<unsigned>(button), True, CurrentTime);
     XSync(dpy_, False);
-    std::this_thread::sleep_for(30ms);
+    if (whileHeld) whileHeld();
+    std::this_thread::sleep_for(hold);
     XTestFakeButtonEvent(dpy_, static_cast<unsigned>(button), False, CurrentTime);
     XSync(dpy_, False);
 }

@@ -21,6 +21,8 @@ public:
     int beginRuns = 0;
     int endRuns = 0;
     std::u32string prepared;
+    // Runs after each key event is logged: a test acts on where the key went with it.
+    std::function<void(int key, bool down)> onKey;
 
     RecordingKeyboard() {
         for (char c = 'a'; c <= 'z'; ++c) {
@@ -82,8 +84,14 @@ public:
         const auto it = table_.find(ch);
         return it == table_.end() ? KeyScan{} : it->second;
     }
-    void keyDown(int key) override { log.push_back("down " + keyName(key)); }
-    void keyUp(int key) override { log.push_back("up " + keyName(key)); }
+    void keyDown(int key) override {
+        log.push_back("down " + keyName(key));
+        if (onKey) onKey(key, true);
+    }
+    void keyUp(int key) override {
+        log.push_back("up " + keyName(key));
+        if (onKey) onKey(key, false);
+    }
     void prepare(const std::u32string& characters) override { prepared = characters; }
 
 private:

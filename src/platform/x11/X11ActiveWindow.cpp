@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 
 #include "platform/x11/XHelpers.h"
 
@@ -31,9 +32,8 @@ bool contains(const std::vector<WindowId>& list, Window w) {
 struct X11ActiveWindow::Impl {
     Display* dpy = nullptr;
     Atom netActiveWindow = 0;
-    // The focus window last looked at and its ancestors up to the root (without it).
-    Window chainOf = None;
-    std::vector<Window> chain;
+    // Windows looked at during this run and their ancestors up to the root (without it).
+    std::map<Window, std::vector<Window>> chains;
 
     explicit Impl(const std::string& name) : dpy(x11::openDisplay(name)) {
         if (dpy) netActiveWindow = XInternAtom(dpy, "_NET_ACTIVE_WINDOW", False);
@@ -54,53 +54,80 @@ struct X11ActiveWindow::Impl {
         return x11::focusTopLevel(dpy);
     }
 
-    // The window that receives the keyboard now: the input focus, or the deepest window
-    // under the pointer when the focus follows it.
+    // The ancestors of `w` up to the root's child, `w` first; empty when it is gone.
+    std::vector<Window> ancestry(Window w) {
+        std::vector<Window> out;
+        x11::ErrorTrap trap(dpy);
+        for (int depth = 0; depth < 64 && w != None; ++depth) {
+            out.push_back(w);
+            Window root = 0, parent = 0, *children = nullptr;
+            unsigned int n = 0;
+            if (!XQueryTree(dpy, w, &root, &parent, &children, &n)) break;
+            if (children) XFree(children);
+            if (parent == root || parent == None) break;
+            w = parent;
+        }
+        if (trap.failed()) out.clear();
+        return out;
+    }
+
+    // The window X sends the next key to: the focus window, except that when the pointer
+    // lies inside the focus window's subtree (focus on the root, on a window manager's frame,
+    // PointerRoot) the key goes to the deepest window under the pointer.
     Window keyboardWindow() {
+        const Window rootWin = DefaultRootWindow(dpy);
         Window focus = None;
         int revert = 0;
         XGetInputFocus(dpy, &focus, &revert);
-        if (focus != PointerRoot) return focus;
+        if (focus == None) return None;
+        if (focus == PointerRoot) focus = rootWin;
         x11::ErrorTrap trap(dpy);
-        Window cur = DefaultRootWindow(dpy);
-        for (int depth = 0; depth < 64; ++depth) {
-            Window root = 0, child = 0;
-            int rx, ry, wx, wy;
-            unsigned int mask;
-            if (!XQueryPointer(dpy, cur, &root, &child, &rx, &ry, &wx, &wy, &mask) || !child)
-                break;
-            cur = child;
+        Window root = 0, top = 0;
+        int rx = 0, ry = 0, wx, wy;
+        unsigned int mask;
+        if (!XQueryPointer(dpy, rootWin, &root, &top, &rx, &ry, &wx, &wy, &mask)) return focus;
+        if (focus != rootWin) {
+            // Only a pointer over the focus window's own top-level can be inside its subtree.
+            const auto& c = chainFor(focus);
+            if (c.empty() || top == None || c.back() != top) return focus;
         }
-        return cur == DefaultRootWindow(dpy) ? None : cur;
+        if (top == None) return rootWin;
+        // The pointer's path down from the top-level; the key goes to its deepest window
+        // when the focus window is on that path.
+        Window deepest = top;
+        bool inside = focus == rootWin || focus == top;
+        for (int depth = 0; depth < 64; ++depth) {
+            Window child = None;
+            if (!XQueryPointer(dpy, deepest, &root, &child, &rx, &ry, &wx, &wy, &mask) || !child)
+                break;
+            deepest = child;
+            inside = inside || child == focus;
+        }
+        return inside && !trap.failed() ? deepest : focus;
     }
 
-    // The keyboard window and its ancestors.  Walked again only when the focus moved, so
-    // that a check before every key costs one round trip.
-    const std::vector<Window>& focusChain() {
-        const Window focus = keyboardWindow();
-        if (focus == chainOf && !chain.empty()) return chain;
-        chainOf = focus;
-        chain.clear();
-        if (focus == None) return chain;
-        x11::ErrorTrap trap(dpy);
-        Window cur = focus;
-        for (int depth = 0; depth < 64 && cur != 0; ++depth) {
-            chain.push_back(cur);
-            Window root = 0, parent = 0, *children = nullptr;
-            unsigned int n = 0;
-            if (!XQueryTree(dpy, cur, &root, &parent, &children, &n)) break;
-            if (children) XFree(children);
-            if (parent == root) break;
-            cur = parent;
+    // The ancestry of `w`, remembered for the run, so that a check before every key costs
+    // two round trips.
+    const std::vector<Window>& chainFor(Window w) {
+        auto it = chains.find(w);
+        if (it == chains.end()) {
+            if (chains.size() > 16) chains.clear();
+            it = chains.emplace(w, ancestry(w)).first;
         }
-        if (trap.failed()) chainOf = None;  // the window went away meanwhile: ask again
-        return chain;
+        return it->second;
+    }
+
+    // The window that gets the keyboard now and its ancestors.
+    std::vector<Window> focusChain() {
+        const Window w = keyboardWindow();
+        if (w == None) return {};
+        return chainFor(w);
     }
 
     enum class Focus { InTarget, InOwn, Elsewhere };
 
     Focus where(Window target, const std::vector<WindowId>& own) {
-        const auto& c = focusChain();
+        const auto c = focusChain();
         bool inTarget = false;
         for (Window w : c) {
             if (contains(own, w)) return Focus::InOwn;
@@ -131,6 +158,7 @@ struct X11ActiveWindow::Impl {
 
     bool activate(Window w, const std::vector<WindowId>& own, std::chrono::milliseconds limit) {
         if (w == 0 || contains(own, w)) return false;
+        chains.clear();  // windows may have been made, framed or reparented since the last run
         {
             // Focus changes on the target wake the wait below; polling covers the rest.
             x11::ErrorTrap trap(dpy);

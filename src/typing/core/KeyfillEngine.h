@@ -33,7 +33,11 @@ public:
     // available or a run is already in progress (afterElement() can let a second click in).
     bool run(const std::string& script);
     bool running() const { return running_; }
-    // Whether the last run was stopped by keepTyping() before its end.
+    // Ends the run in progress before its next key (the keys are going astray).
+    void stop() {
+        if (running_) stopped_ = true;
+    }
+    // Whether the last run was stopped, by keepTyping() or stop(), before its end.
     bool stopped() const { return stopped_; }
     // The characters of the last run the keyboard could not produce, each once, in the
     // order they were met.
