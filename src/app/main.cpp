@@ -68,9 +68,6 @@ int main(int argc, char** argv) {
     ShutdownSignals shutdownSignals;
     auto form = std::make_unique<TMainForm>(seams);
     shutdownSignals.setMainWindow(form.get());
-    if (form->AlwaysOnTop->isChecked()) {
-        form->setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    }
     form->show();
     const int rc = Application::exec();
     form->FormDestroy();

@@ -113,6 +113,9 @@ void TMainForm::readSettings(const IniFile& ini) {
     NewOnly->setChecked(ini.readBool("Options", "NewOnly", false));
     CheckForFiles->setChecked(ini.readBool("Options", "CheckForFiles", false));
     AlwaysOnTop->setChecked(ini.readBool("Options", "AlwaysOnTop", false));
+    // Before the window first shows (loading Items shows it): set on a shown window, the
+    // flag makes Qt hide it and show it again as a new native window.
+    if (AlwaysOnTop->isChecked()) setWindowFlag(Qt::WindowStaysOnTopHint, true);
     Browser->setText(QString::fromStdString(ini.readString("Options", "Browser", "")));
 }
 

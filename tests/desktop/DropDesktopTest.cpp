@@ -33,7 +33,7 @@ TEST_P(DropOnDesktop, LinkDraggedOntoTheWindowProposesAnItemWithItsTitleAndAddre
     QuorvelCopy quorvel(session);
     ASSERT_TRUE(quorvel.ok()) << quorvel.error();
     ASSERT_TRUE(quorvel.writeSettings());
-    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", server.url(), "x"}}));
+    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", server.url(), "x", 5, "01/01/2001 00:00", 0, ""}}));
     ASSERT_TRUE(quorvel.start()) << quorvel.error();
     const auto window = session.geometry(quorvel.mainWindow());
     ASSERT_TRUE(window.has_value());

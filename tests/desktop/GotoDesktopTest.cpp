@@ -56,7 +56,7 @@ TEST_P(GotoOnDesktop, OpensTheSiteColdAndWarmInTheSameOrANewWindow) {
     QuorvelCopy quorvel(session);
     ASSERT_TRUE(quorvel.ok()) << quorvel.error();
     ASSERT_TRUE(quorvel.writeSettings({}, {{"Options", "Browser", GetParam().browserSetting}}));
-    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", server.url(), "x"}}));
+    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", server.url(), "x", 5, "01/01/2001 00:00", 0, ""}}));
     ASSERT_TRUE(quorvel.start()) << quorvel.error();
     const auto gotoButton = quorvel.button(QuorvelCopy::Button::Goto);
     ASSERT_TRUE(gotoButton.has_value());

@@ -21,9 +21,24 @@ TEST_P(MainWindowOnDesktop, CaptionIsTheProgramsOwnAndTheClassGroupsItsWindows) 
     ASSERT_TRUE(session.ok()) << session.error();
     QuorvelCopy quorvel(session);
     ASSERT_TRUE(quorvel.ok()) << quorvel.error();
-    ASSERT_TRUE(quorvel.writeSettings());
-    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", "http://127.0.0.1:1/", "x"}}));
+    // Kept on top, with an Item (loading Items shows the window early).
+    ASSERT_TRUE(quorvel.writeSettings({}, {{"Options", "AlwaysOnTop", "1"}}));
+    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", "http://127.0.0.1:1/", "x", 5, "01/01/2001 00:00", 0, ""}}));
     ASSERT_TRUE(quorvel.start()) << quorvel.error();
+    // One window from the start: not shown, then taken down and made anew on top.
+    std::this_thread::sleep_for(1s);
+    int mainWindows = 0;
+    for (const WindowInfo& w : session.windowsOf(quorvel.process()->pid()))
+        if (w.title.rfind(QuorvelCopy::kTitlePrefix, 0) == 0) {
+            ++mainWindows;
+            EXPECT_EQ(w.id, quorvel.mainWindow());
+        }
+    EXPECT_EQ(mainWindows, 1);
+    std::string state;
+    ASSERT_EQ(session.run({"xprop", "-id", std::to_string(quorvel.mainWindow()), "_NET_WM_STATE"},
+                          {}, &state),
+              0);
+    EXPECT_NE(state.find("_NET_WM_STATE_ABOVE"), std::string::npos) << state;
     const auto info = session.window(quorvel.mainWindow());
     ASSERT_TRUE(info.has_value());
     // Exactly the caption the program sets: nothing appended by the toolkit.
@@ -41,8 +56,12 @@ TEST_P(MainWindowOnDesktop, CaptionIsTheProgramsOwnAndTheClassGroupsItsWindows) 
         std::sscanf(hints.c_str() + eq + 2, "0x%lx, 0x%lx, 0x%lx", &flags, &functions,
                     &decorations);
     EXPECT_NE(flags & 3, 0u) << hints;  // functions or decorations are given
-    if (flags & 1) EXPECT_EQ(functions & 0x10, 0u) << hints;
-    if (flags & 2) EXPECT_EQ(decorations & 0x40, 0u) << hints;
+    if (flags & 1) {
+        EXPECT_EQ(functions & 0x10, 0u) << hints;
+    }
+    if (flags & 2) {
+        EXPECT_EQ(decorations & 0x40, 0u) << hints;
+    }
     quorvel.stop();
 }
 
@@ -52,7 +71,7 @@ TEST(HelpOnDesktop, HelpOpensTheHelpPageInTheDefaultBrowser) {
     QuorvelCopy quorvel(session);
     ASSERT_TRUE(quorvel.ok()) << quorvel.error();
     ASSERT_TRUE(quorvel.writeSettings());
-    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", "http://127.0.0.1:1/", "x"}}));
+    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", "http://127.0.0.1:1/", "x", 5, "01/01/2001 00:00", 0, ""}}));
     ASSERT_TRUE(quorvel.start()) << quorvel.error();
     const auto help = quorvel.button(QuorvelCopy::Button::Help);
     ASSERT_TRUE(help.has_value());
@@ -85,7 +104,7 @@ TEST_P(PlaceOnDesktop, RestartsBringTheWindowBackWhereItWas) {
     QuorvelCopy quorvel(session);
     ASSERT_TRUE(quorvel.ok()) << quorvel.error();
     ASSERT_TRUE(quorvel.writeSettings({/*left*/ 300, /*top*/ 200, /*height*/ 420}));
-    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", "http://127.0.0.1:1/", "x"}}));
+    ASSERT_TRUE(quorvel.writeItems({QuorvelItem{"Shop", "http://127.0.0.1:1/", "x", 5, "01/01/2001 00:00", 0, ""}}));
     for (int run = 1; run <= 5; ++run) {
         SCOPED_TRACE("start " + std::to_string(run));
         ASSERT_TRUE(quorvel.start()) << quorvel.error();
