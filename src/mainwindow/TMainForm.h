@@ -151,6 +151,8 @@ public:
     void setKeyfillGlyph(const Rec* item);
     // The X ids of our windows that exist now: the keys must never go into one of them.
     std::vector<unsigned long> ownWindows() const;
+    // The typing target's title for messages.
+    QString targetName() const;
     // This window's id as the window system knows it now.
     unsigned long ownWindowId() const;
     // Types the script into the target that has the keyboard; tells the user when the run

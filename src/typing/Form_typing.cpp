@@ -107,10 +107,8 @@ void TMainForm::KeyfillClick() {
     // The first key goes out only once the target really has the keyboard: a click on our
     // button may leave the focus with us for a while, whatever the window manager says.
     if (!seams.activeWindow->activate(TargetWindow, ownWindows(), kActivationLimit)) {
-        QString name = QString::fromStdString(seams.activeWindow->title(TargetWindow));
-        if (name.isEmpty()) name = QStringLiteral("the other window");
         dialogs.warning(QStringLiteral("Quorvel could not bring %1 to the front; nothing was typed.")
-                            .arg(name));
+                            .arg(targetName()));
         focusEntries();
         return;
     }
@@ -127,15 +125,19 @@ void TMainForm::typeScript(const std::string& script) {
     OwnKeys->disarm();
     RunFence->end();
     seams.activeWindow->runEnded();
-    if (Typist->stopped()) {
-        QString name = QString::fromStdString(seams.activeWindow->title(TargetWindow));
-        if (name.isEmpty()) name = QStringLiteral("the other window");
+    if (Typist->stopped() || OwnKeys->reached()) {
+        const QString name = targetName();
         dialogs.warning(QStringLiteral("Typing stopped because the keys were reaching Quorvel "
                                        "instead of %1.\nClick where the text belongs in %1, "
                                        "then click Type again.")
                             .arg(name));
     }
     if (!Typist->leftOut().empty()) dialogs.info(leftOutMessage(Typist->leftOut()));
+}
+
+QString TMainForm::targetName() const {
+    const QString name = QString::fromStdString(seams.activeWindow->title(TargetWindow));
+    return name.isEmpty() ? QStringLiteral("the other window") : name;
 }
 
 std::vector<unsigned long> TMainForm::ownWindows() const {
