@@ -14,6 +14,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -110,10 +111,25 @@ protected:
         EXPECT_EQ(items[0].keys, keys);
         EXPECT_EQ(items[0].repeatDays, 5);
         EXPECT_EQ(items[0].entries, 0);
-        if (!saved.empty()) EXPECT_EQ(quorvel.readFile("Quorvel.dat"), saved);
+        if (!saved.empty()) {
+            EXPECT_EQ(quorvel.readFile("Quorvel.dat"), saved);
+        }
     }
 
 public:
+    // The form in the browser, the program with the form's script kept on top of it (as
+    // many people keep it, so the pointer stays over our window after a click on Type), and
+    // four busy workers on the two cores.  The data file as the program got it.
+    std::string startOnTopUnderLoad() {
+        openBrowser(server.url());
+        if (HasFatalFailure()) return {};
+        startQuorvel(kFormScript, true);
+        if (HasFatalFailure()) return {};
+        load = std::make_unique<CpuLoad>(session, 4);
+        EXPECT_TRUE(load->ok());
+        return quorvel.readFile("Quorvel.dat");
+    }
+
     // Clicks field "a", then Type as `clickType` does it, and tells how it ended.  A run
     // that typed nothing or stopped must have said why in a message box, which is then
     // answered; the form is emptied again after a stop.
@@ -162,17 +178,12 @@ protected:
     DesktopSession::BrowserWindow browser;
     QuorvelCopy quorvel{session};
     Point typeButton;
+    std::unique_ptr<CpuLoad> load;
 };
 
 TEST_P(TypeOnDesktop, DirectClickOnTypeWhileTheProgramIsNotActiveUnderLoad) {
-    openBrowser(server.url());
+    const std::string saved = startOnTopUnderLoad();
     if (HasFatalFailure()) return;
-    // As many people keep it: on top of the browser, so the pointer stays over our window.
-    startQuorvel(kFormScript, true);
-    if (HasFatalFailure()) return;
-    const std::string saved = quorvel.readFile("Quorvel.dat");
-    CpuLoad load(session, 4);
-    ASSERT_TRUE(load.ok());
     const int n = tries();
     std::map<Outcome, int> seen;
     for (int i = 1; i <= n && !HasFatalFailure(); ++i) {
@@ -195,13 +206,8 @@ TEST_P(TypeOnDesktop, DirectClickOnTypeWhileTheProgramIsNotActiveUnderLoad) {
 // between the press and the release.  Every try ends exact in the form, or with nothing
 // typed into the program and the user told why, and the Item stays byte for byte.
 TEST_P(TypeOnDesktop, LateWindowManagerOrProgramNeverTypesIntoTheProgram) {
-    openBrowser(server.url());
+    const std::string saved = startOnTopUnderLoad();
     if (HasFatalFailure()) return;
-    startQuorvel(kFormScript, true);
-    if (HasFatalFailure()) return;
-    const std::string saved = quorvel.readFile("Quorvel.dat");
-    CpuLoad load(session, 4);
-    ASSERT_TRUE(load.ok());
     const pid_t wm = session.windowManagerPid(), program = quorvel.process()->pid();
     ASSERT_GT(wm, 0);
     const auto stopFor = [](pid_t pid, std::chrono::milliseconds ms) {
