@@ -96,6 +96,8 @@ protected:
         ASSERT_TRUE(server.waitFor(focused, 10s))
             << "clicked " << p << "; the page reports:\n"
             << server.lastReport().describe();
+        // And the window manager says so, which is what the program notes every 100 ms.
+        EXPECT_TRUE(waitUntil([&] { return session.activeWindow() == browser.window; }, 10s));
     }
 
     // The program ends the normal way, saves, and its one Item is as it was (and, when
@@ -142,11 +144,7 @@ public:
         std::this_thread::sleep_for(250ms);
         clickType();
         const auto hasPosted = [&] { return server.posts().size() > postsBefore; };
-        const auto message = [&]() -> std::optional<WindowInfo> {
-            for (const WindowInfo& w : quorvel.otherWindows())
-                if (w.title == "Warning") return w;
-            return std::nullopt;
-        };
+        const auto message = [&] { return warningBox(); };
         if (!server.waitFor([&] { return hasPosted() || message().has_value(); }, 20s)) {
             ADD_FAILURE() << label << ": nothing posted and nothing said; the page reports:\n"
                           << server.lastReport().describe();
@@ -163,13 +161,26 @@ public:
             return right ? Outcome::Exact : Outcome::Wrong;
         }
         // Said why: answered as a person would, and the half-filled form emptied.
-        const WindowInfo box = *message();
-        session.screenshot(artifactPath(currentTestName() + "-" + label + "-message.png"));
-        EXPECT_TRUE(session.activate(box.id)) << label;
-        EXPECT_TRUE(session.key("Return"));
-        EXPECT_TRUE(waitUntil([&] { return !message().has_value(); }, 10s)) << label;
+        answerWarning(label);
         EXPECT_TRUE(server.clearFields());
         return Outcome::StoppedAndSaidWhy;
+    }
+
+    // The program's message box "Warning", when one shows.
+    std::optional<WindowInfo> warningBox() const {
+        for (const WindowInfo& w : quorvel.otherWindows())
+            if (w.title == "Warning") return w;
+        return std::nullopt;
+    }
+
+    // Answers the message box with Return, as a person would; the screen is kept first.
+    void answerWarning(const std::string& label) {
+        const auto box = warningBox();
+        ASSERT_TRUE(box.has_value()) << label;
+        session.screenshot(artifactPath(currentTestName() + "-" + label + "-message.png"));
+        EXPECT_TRUE(session.activate(box->id)) << label;
+        EXPECT_TRUE(session.key("Return"));
+        EXPECT_TRUE(waitUntil([&] { return !warningBox().has_value(); }, 10s)) << label;
     }
 
 protected:
@@ -275,6 +286,9 @@ TEST_P(LongScriptOnDesktop, ArrivesExactlyUnderUsAndGermanLayouts) {
     const std::string keys = longScript(&expected);
     startQuorvel(keys);
     if (HasFatalFailure()) return;
+    const std::string saved = quorvel.readFile("Quorvel.dat");
+    const auto ours = session.geometry(quorvel.mainWindow());
+    ASSERT_TRUE(ours.has_value());
     for (const char* layout : {"us", "de"}) {
         SCOPED_TRACE(layout);
         ASSERT_TRUE(session.setLayout(layout));
@@ -287,8 +301,6 @@ TEST_P(LongScriptOnDesktop, ArrivesExactlyUnderUsAndGermanLayouts) {
         session.click(typeButton);
         // Meanwhile the pointer wanders over our window, as a hand on the mouse does: the
         // keys stay with the form.
-        const auto ours = session.geometry(quorvel.mainWindow());
-        ASSERT_TRUE(ours.has_value());
         const auto arrived = [&] { return server.lastReport().value("t") == expected; };
         bool exact = false;
         for (int step = 0; !exact && std::chrono::steady_clock::now() - t0 < 180s; ++step) {
@@ -310,7 +322,23 @@ TEST_P(LongScriptOnDesktop, ArrivesExactlyUnderUsAndGermanLayouts) {
                   << " ms\n";
     }
     ASSERT_TRUE(session.setLayout("us"));
-    expectItemUnchanged(keys);
+    // A click into our own window in the middle of a run takes the keyboard: the run stops
+    // there and says so, and nothing of the script lands in the program.
+    clickField("t");
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(server.clearFields());
+    ASSERT_TRUE(server.waitFor([&] { return server.lastReport().value("t").empty(); }, 10s));
+    std::this_thread::sleep_for(250ms);
+    session.click(typeButton);
+    // The browser shows what it got only seconds later; the run has begun well before.
+    std::this_thread::sleep_for(500ms);
+    session.click(ours->center());
+    ASSERT_TRUE(waitUntil([&] { return warningBox().has_value(); }, 20s))
+        << "the run went on or stopped silently";
+    const std::size_t typed = server.lastReport().value("t").size();
+    EXPECT_LT(typed, expected.size());
+    answerWarning("clicked-into-the-program");
+    expectItemUnchanged(keys, saved);
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, TypeOnDesktop,
