@@ -34,27 +34,25 @@ constexpr auto kUnorderedGrace = std::chrono::milliseconds(60);
 
 }  // namespace
 
-RunInputFence::RunInputFence() {
-    if (xcb_connection_t* c = qtConnection()) {
-        markerAtom_ = atom(c, "_QUORVEL_RUN_FENCE");
-        protocolsAtom_ = atom(c, "WM_PROTOCOLS");
-        takeFocusAtom_ = atom(c, "WM_TAKE_FOCUS");
-    }
-}
+RunInputFence::RunInputFence() = default;
 
 RunInputFence::~RunInputFence() {
     if (installed_ && QCoreApplication::instance())
         QCoreApplication::instance()->removeNativeEventFilter(this);
 }
 
-bool RunInputFence::onX11() const { return markerAtom_ != 0 && qtConnection() != nullptr; }
+bool RunInputFence::onX11() const { return installed_ && markerAtom_ != 0; }
 
 void RunInputFence::begin() {
     running_ = true;
-    if (onX11() && !installed_) {
-        QCoreApplication::instance()->installNativeEventFilter(this);
-        installed_ = true;
-    }
+    xcb_connection_t* c = qtConnection();
+    if (!c || installed_) return;
+    // At the first run rather than at start-up: three round trips nobody else needs.
+    markerAtom_ = atom(c, "_QUORVEL_RUN_FENCE");
+    protocolsAtom_ = atom(c, "WM_PROTOCOLS");
+    takeFocusAtom_ = atom(c, "WM_TAKE_FOCUS");
+    QCoreApplication::instance()->installNativeEventFilter(this);
+    installed_ = true;
 }
 
 void RunInputFence::end() { running_ = false; }
