@@ -151,6 +151,21 @@ TEST(PortalKeyboard, APortalWithoutKeyboardIsNotAvailable) {
     QDBusConnection::disconnectFromBus(QStringLiteral("portal-test-none"));
 }
 
+TEST(PortalKeyboard, APortalStillStartingWhenWeDidIsAskedAgainAtType) {
+    // Busy for longer than we wait for its answer at our start (a loaded login, say): the
+    // keyboard must not be written off for the program's life.
+    PortalStandIn portal({QStringLiteral("--busy"), QStringLiteral("7000")});
+    ASSERT_TRUE(portal.problem().isEmpty()) << portal.problem().toStdString();
+    QTemporaryDir data;
+    PortalKeyboard keyboard(portal.bus(), data.path(), layout("us"));
+    EXPECT_TRUE(keyboard.available());
+    EXPECT_EQ(keyboard.open(), "");
+    KeyfillEngine engine(keyboard, {});
+    ASSERT_TRUE(engine.run("a"));
+    const Lines keys = portal.keyEvents();
+    EXPECT_EQ(Lines(keys.begin() + 2, keys.end()), Lines({"press a", "release a"}));
+}
+
 namespace {
 
 struct PortalTypeFixture : ::testing::Test {
