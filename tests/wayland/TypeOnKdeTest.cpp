@@ -1,5 +1,5 @@
 // The Type button on KDE Plasma: the program runs natively on a headless KWin beside a
-// native target and types through KDE's remote-desktop portal.  The user clicks into the
+// native or an XWayland target and types through KDE's remote-desktop portal.  The user clicks into the
 // target, or leaves the program in front, then clicks straight onto the Type button (a
 // pointer of the tests' own portal session); the program steps aside, KWin gives the
 // keyboard back to the target, and codes, variables and the German layout's own
@@ -33,7 +33,8 @@ const std::string kExpected =
 
 bool isMain(const Window& w) { return w.caption.rfind(QuorvelCopy::kTitlePrefix, 0) == 0; }
 
-class TypeOnKde : public ::testing::Test {
+// The target: native (false) or an X11 window through Xwayland (true).
+class TypeOnKde : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(session.ok()) << session.error();
@@ -63,6 +64,11 @@ protected:
         // Placed by the session's rule, without a frame: the frame is the client area.
         ASSERT_EQ(main->x, PortalDesktopSession::kQuorvelX);
         ASSERT_EQ(main->y, PortalDesktopSession::kQuorvelY);
+        // The target, too, where the clicks into it go.
+        bool targetPlaced = false;
+        for (const Window& w : session.windows().value_or(std::vector<Window>{}))
+            targetPlaced |= w.appId == "type_target" && w.x == 0 && w.y == 0 && w.width > 100;
+        ASSERT_TRUE(targetPlaced) << windowsSeen();
         const Rect b = QuorvelCopy::buttonInClient(QuorvelCopy::Button::Type, main->height);
         typeButton = {main->x + b.x + b.width / 2, main->y + b.y + b.height / 2};
     }
@@ -96,7 +102,7 @@ protected:
     }
 
     const DesktopUser& user = DesktopUser::get();
-    PortalDesktopSession session{PortalDesktopSession::Desktop::Kde, {false, "de"}};
+    PortalDesktopSession session{PortalDesktopSession::Desktop::Kde, {GetParam(), "de"}};
     std::string folder;
     std::unique_ptr<ChildProcess> program;
     Point typeButton;
@@ -104,7 +110,7 @@ protected:
 
 }  // namespace
 
-TEST_F(TypeOnKde, ClickOnTypeTypesIntoTheWindowInFrontBeforeExactlyUnderLoad) {
+TEST_P(TypeOnKde, ClickOnTypeTypesIntoTheWindowInFrontBeforeExactlyUnderLoad) {
     // Both cores busy: the focus and the keys reach the target late.
     SpawnOptions stress;
     stress.argv = user.command({"stress-ng", "--cpu", "2", "--timeout", "120s", "--quiet"},
@@ -154,5 +160,10 @@ TEST_F(TypeOnKde, ClickOnTypeTypesIntoTheWindowInFrontBeforeExactlyUnderLoad) {
     EXPECT_EQ(items[0].entries, 0);
     EXPECT_EQ(items[0].lastDone, "01/01/2001 00:00");
 }
+
+INSTANTIATE_TEST_SUITE_P(Target, TypeOnKde, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "XWayland" : "Wayland";
+                         });
 
 }  // namespace quorvel::test
