@@ -109,6 +109,19 @@ bool PortalDesktopSession::switchLayout(unsigned index) const {
     return runProcess(call, &said, 20s) == 0 && said.find("true") != std::string::npos;
 }
 
+bool PortalDesktopSession::setLayouts(const std::string& layouts) const {
+    {
+        std::ofstream out(runtime_ + "/home/.config/kxkbrc", std::ios::trunc);
+        out << "[Layout]\nUse=true\nLayoutList=" << layouts << "\n";
+        if (!out) return false;
+    }
+    SpawnOptions call;
+    call.argv = user_.command({"dbus-send", "--session", "--type=signal", "/Layouts",
+                               "org.kde.keyboard.reloadConfig"},
+                              env_);
+    return runProcess(call, nullptr, 20s) == 0;
+}
+
 bool PortalDesktopSession::click(const std::vector<std::pair<int, int>>& points) const {
     std::vector<std::string> argv{QUORVEL_BINARY_DIR "/tests/portal_click"};
     for (const auto& [x, y] : points) argv.push_back(std::to_string(x) + "," + std::to_string(y));

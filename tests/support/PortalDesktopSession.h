@@ -47,6 +47,8 @@ public:
                  std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
     // Makes layout `index` of KDE's keyboard the active one, as a layout switcher does.
     bool switchLayout(unsigned index) const;
+    // Gives KDE's keyboard other layouts, as its settings page does.
+    bool setLayouts(const std::string& layouts) const;
     // Left-button clicks at these points, through a portal session of the tests' own.
     bool click(const std::vector<std::pair<int, int>>& points) const;
 
