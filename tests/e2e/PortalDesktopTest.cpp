@@ -1,6 +1,7 @@
-// Types through a real desktop portal: a headless GNOME compositor (mutter) with
-// xdg-desktop-portal and its GNOME backend, the consent dialog answered through the
-// accessibility bus as a user would, into a native Wayland window.
+// Types through a real desktop portal into a native Wayland window, and on KDE into an
+// XWayland one: a headless GNOME compositor (mutter) with xdg-desktop-portal and its GNOME
+// backend, the consent dialog answered through the accessibility bus as a user would; a
+// headless KWin with the KDE backend, which asks a program that is not sandboxed nothing.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,6 +16,7 @@
 
 #include "support/DesktopProcess.h"
 #include "support/DesktopUser.h"
+#include "support/PortalDesktopSession.h"
 
 namespace quorvel {
 namespace {
@@ -22,6 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::ChildProcess;
 using test::DesktopUser;
+using test::PortalDesktopSession;
 using test::Environment;
 using test::SpawnOptions;
 
@@ -32,86 +35,76 @@ std::string readText(const std::string& path) {
     return s.str();
 }
 
-// Polls `done` every 100 ms until it holds or `limit` has passed.
-template <typename F>
-bool waitFor(F done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
-}
-
-// One headless GNOME session per test, as the desktop user, with the test window shown.
-class GnomePortal : public ::testing::Test {
+// One headless desktop per test, as the desktop user, with the test window shown.
+class PortalDesktop : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (const char* tool : {"/usr/bin/mutter", "/usr/libexec/xdg-desktop-portal",
-                                 "/usr/libexec/xdg-desktop-portal-gnome", "/usr/bin/busctl"})
-            ASSERT_EQ(access(tool, X_OK), 0) << tool << " is missing: run scripts/install-deps";
-        ASSERT_TRUE(user_.ok()) << user_.error();
-        runtime_ = user_.makeTempDir("quorvel-portal-");
-        ASSERT_FALSE(runtime_.empty());
-        data_ = runtime_ + "/data";
-        typed_ = runtime_ + "/typed.txt";
-        std::filesystem::create_directory(data_);
-        ASSERT_TRUE(user_.chownToUser(data_));
-        SpawnOptions session;
-        session.argv = user_.command(
-            {"dbus-run-session", "--", QUORVEL_SOURCE_DIR "/tests/scripts/gnome-portal-session.sh",
-             runtime_, QUORVEL_BINARY_DIR "/tests/type_target", typed_},
-            {{"PATH", "/usr/bin:/bin"}, {"LANG", "C.UTF-8"}});
-        session.logFile = runtime_ + "/session.log";
-        desktop_ = std::make_unique<ChildProcess>(test::spawnProcess(session), "GNOME session",
-                                                  session.logFile);
-        ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(runtime_ + "/bus"); }, 40s))
-            << desktop_->logTail();
-        std::string bus = readText(runtime_ + "/bus");
-        bus.erase(bus.find_last_not_of('\n') + 1);
-        env_ = {{"PATH", "/usr/bin:/bin"},        {"HOME", runtime_ + "/home"},
-                {"XDG_RUNTIME_DIR", runtime_},    {"DBUS_SESSION_BUS_ADDRESS", bus},
-                {"WAYLAND_DISPLAY", "wayland-0"}, {"QT_QPA_PLATFORM", "offscreen"},
-                {"LANG", "C.UTF-8"}};
-        // An instrumented build's programs keep the sanitizers' settings and suppressions.
-        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-            if (const char* v = std::getenv(name)) env_[name] = v;
-    }
     void TearDown() override {
         typist_.reset();
         desktop_.reset();
-        if (!runtime_.empty()) std::filesystem::remove_all(runtime_);
     }
 
-    // Starts the typing program; `answer` is how the user answers the consent dialog.
-    // The typing program's exit status.
+    void startDesktop(PortalDesktopSession::Desktop desktop,
+                      PortalDesktopSession::Options options = {}) {
+        desktop_ = std::make_unique<PortalDesktopSession>(desktop, options);
+        ASSERT_TRUE(desktop_->ok()) << desktop_->error();
+        data_ = desktop_->runtime() + "/data";
+        std::filesystem::create_directory(data_);
+        ASSERT_TRUE(user_.chownToUser(data_));
+        env_ = desktop_->environment();
+    }
+
+    // Starts the typing program; `answer` is how the user answers the consent dialog,
+    // null where the desktop asks nothing.  The typing program's exit status.
     int typeAnswering(const std::vector<std::string>& args, const char* answer) {
         SpawnOptions type;
         std::vector<std::string> argv{QUORVEL_BINARY_DIR "/tests/portal_type"};
         argv.insert(argv.end(), args.begin(), args.end());
         type.argv = user_.command(argv, env_);
-        type.logFile = runtime_ + "/type.log";
+        type.logFile = desktop_->runtime() + "/type.log";
         typist_ = std::make_unique<ChildProcess>(test::spawnProcess(type), "portal_type",
                                                  type.logFile);
-        SpawnOptions consent;
-        consent.argv = user_.command(
-            {"python3", QUORVEL_SOURCE_DIR "/tests/scripts/portal-consent.py", "40", answer}, env_);
-        std::string said;
-        EXPECT_EQ(test::runProcess(consent, &said, 60s), 0) << said << desktop_->logTail();
+        if (answer) {
+            SpawnOptions consent;
+            consent.argv = user_.command(
+                {"python3", QUORVEL_SOURCE_DIR "/tests/scripts/portal-consent.py", "40", answer},
+                env_);
+            std::string said;
+            EXPECT_EQ(test::runProcess(consent, &said, 60s), 0) << said << desktop_->logTail();
+        }
         const auto status = typist_->waitForExit(60s);
         EXPECT_TRUE(status.has_value()) << typist_->logTail();
         return status.value_or(-1);
     }
-    std::string report() const { return readText(runtime_ + "/type.log"); }
-    bool typedIs(const std::string& text) const {
-        return waitFor([&] { return readText(typed_) == text; }, 10s);
-    }
+    int type(const std::vector<std::string>& args) { return typeAnswering(args, nullptr); }
+    std::string report() const { return readText(desktop_->runtime() + "/type.log"); }
+    bool typedIs(const std::string& text) const { return desktop_->typedIs(text); }
+    std::string typed() const { return desktop_->typed(); }
 
     const DesktopUser& user_ = DesktopUser::get();
-    std::string runtime_, data_, typed_;
+    std::string data_;
     Environment env_;
-    std::unique_ptr<ChildProcess> desktop_, typist_;
+    std::unique_ptr<PortalDesktopSession> desktop_;
+    std::unique_ptr<ChildProcess> typist_;
 };
+
+class GnomePortal : public PortalDesktop {
+protected:
+    void SetUp() override { startDesktop(PortalDesktopSession::Desktop::Gnome); }
+};
+
+// Each test starts the KDE desktop with its own target and layouts.
+class KdePortal : public PortalDesktop {};
+
+// Codes, variables (a value is typed as it stands, braces and all), the German layout's
+// own letters, AltGr (third level) and Shift+AltGr (fourth level) characters next to
+// Shift ones, and characters the layout lacks.
+const std::vector<std::string> kGermanScript{
+    "--var", "{email}=me@example.com", "--var", "{First Name}=J\xC3\xB6rg {tab}",
+    "{email}{TAB}Gr\xC3\xBC\xC3\x9F" "e {First Name}{ENTER}@\xE2\x82\xAC\\~|\xC2\xB5\xC2\xB2"
+    "\xC3\x84\xCE\xA9\xC3\x84 \xC3\xA9\xE4\xB8\xAD!"};
+const std::string kGermanTyped =
+    "me@example.com\tGr\xC3\xBC\xC3\x9F" "e J\xC3\xB6rg {tab}\n@\xE2\x82\xAC\\~|\xC2\xB5\xC2\xB2"
+    "\xC3\x84\xCE\xA9\xC3\x84 !";
 
 }  // namespace
 
@@ -123,7 +116,7 @@ TEST_F(GnomePortal, TypesIntoANativeWaylandWindowOnceTheUserAllowedIt) {
     EXPECT_NE(report().find("left out: ö中\n"), std::string::npos) << report();
     // Every character the keymap has, in order, the first included, none in place of
     // the ones it lacks.
-    EXPECT_TRUE(typedIs("Hello\twrld€ !")) << "typed: [" << readText(typed_) << "]";
+    EXPECT_TRUE(typedIs("Hello\twrld€ !")) << "typed: [" << typed() << "]";
 }
 
 TEST_F(GnomePortal, OurWindowStepsAsideSoTheKeysReachTheWindowInFrontBefore) {
@@ -133,7 +126,7 @@ TEST_F(GnomePortal, OurWindowStepsAsideSoTheKeysReachTheWindowInFrontBefore) {
     EXPECT_NE(r.find("front: 1\n"), std::string::npos) << r;
     EXPECT_NE(r.find("aside: 1\n"), std::string::npos) << r;
     EXPECT_NE(r.find("back: 1\n"), std::string::npos) << r;
-    EXPECT_TRUE(typedIs("typed\n")) << "typed: [" << readText(typed_) << "]";
+    EXPECT_TRUE(typedIs("typed\n")) << "typed: [" << typed() << "]";
 }
 
 TEST_F(GnomePortal, ARefusedConsentTypesNothingAndSaysWhy) {
@@ -142,7 +135,61 @@ TEST_F(GnomePortal, ARefusedConsentTypesNothingAndSaysWhy) {
               std::string::npos)
         << report();
     std::this_thread::sleep_for(500ms);
-    EXPECT_EQ(readText(typed_), "");
+    EXPECT_EQ(typed(), "");
+}
+
+TEST_F(KdePortal, TypesCodesVariablesAndTheLayoutsCharactersIntoANativeWaylandWindow) {
+    startDesktop(PortalDesktopSession::Desktop::Kde, {false, "de"});
+    if (HasFatalFailure()) return;
+    std::vector<std::string> args{kGermanScript.begin(), kGermanScript.end() - 1};
+    args.insert(args.end(), {data_, kGermanScript.back()});
+    // Plasma 5's portal asks a program that is not sandboxed nothing: it only shows a
+    // notification that remote control started.
+    EXPECT_EQ(type(args), 0) << report();
+    EXPECT_NE(report().find("open: \n"), std::string::npos) << report();
+    EXPECT_NE(report().find("left out: \xC3\xA9\xE4\xB8\xAD\n"), std::string::npos) << report();
+    EXPECT_TRUE(typedIs(kGermanTyped)) << "typed: [" << typed() << "]";
+}
+
+TEST_F(KdePortal, TypesCodesVariablesAndTheLayoutsCharactersIntoAnXWaylandWindow) {
+    startDesktop(PortalDesktopSession::Desktop::Kde, {true, "de"});
+    if (HasFatalFailure()) return;
+    std::vector<std::string> args{kGermanScript.begin(), kGermanScript.end() - 1};
+    args.insert(args.end(), {data_, kGermanScript.back()});
+    EXPECT_EQ(type(args), 0) << report();
+    EXPECT_NE(report().find("left out: \xC3\xA9\xE4\xB8\xAD\n"), std::string::npos) << report();
+    EXPECT_TRUE(typedIs(kGermanTyped)) << "typed: [" << typed() << "]";
+}
+
+TEST_F(KdePortal, UnderSeveralLayoutsOnlyWhatEachTypesOnTheSameKeyIsTypedThenAllOfOne) {
+    // German first, US active: KDE's portal finds a keysym's key in the first layout and
+    // KWin reads that key in the active one, so Y and Z would swap.  Keys given once for
+    // all layouts (the space bar) and keys alike in both (A, 1, Shift+1) still type.
+    startDesktop(PortalDesktopSession::Desktop::Kde, {false, "de,us"});
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(desktop_->switchLayout(1));
+    EXPECT_EQ(type({data_, "yz YZ a1@\xC3\x9F!{TAB}A"}), 0) << report();
+    EXPECT_NE(report().find("left out: yzYZ@\xC3\x9F\n"), std::string::npos) << report();
+    EXPECT_TRUE(typedIs("  a1!\tA")) << "typed: [" << typed() << "]";
+    // The user keeps German alone: the next run reads the new keymap, and so does the
+    // portal, which keeps running.
+    ASSERT_TRUE(desktop_->setLayouts("de"));
+    std::this_thread::sleep_for(2s);  // KWin reads its settings in its own time
+    EXPECT_EQ(type({data_, "{ENTER}yz YZ@\xC3\x9F"}), 0) << report();
+    EXPECT_NE(report().find("left out: \n"), std::string::npos) << report();
+    EXPECT_TRUE(typedIs("  a1!\tA\nyz YZ@\xC3\x9F")) << "typed: [" << typed() << "]";
+}
+
+TEST_F(KdePortal, OurWindowStepsAsideSoTheKeysReachTheWindowInFrontBefore) {
+    startDesktop(PortalDesktopSession::Desktop::Kde);
+    if (HasFatalFailure()) return;
+    env_["QT_QPA_PLATFORM"] = "wayland";
+    EXPECT_EQ(type({"--step-aside", data_, "typed{ENTER}"}), 0) << report();
+    const std::string r = report();
+    EXPECT_NE(r.find("front: 1\n"), std::string::npos) << r;
+    EXPECT_NE(r.find("aside: 1\n"), std::string::npos) << r;
+    EXPECT_NE(r.find("back: 1\n"), std::string::npos) << r;
+    EXPECT_TRUE(typedIs("typed\n")) << "typed: [" << typed() << "]";
 }
 
 }  // namespace quorvel

@@ -53,12 +53,21 @@ TEST(PortalKeymap, LevelsOfTheCompositorsKeymapDecideWhatCanBeTyped) {
     EXPECT_EQ(de->find(U'€')->shiftState, ALTGR_BIT);
     EXPECT_EQ(de->find(U'€')->keysym, 0x20acu);  // EuroSign
     EXPECT_EQ(de->find(U'@')->shiftState, ALTGR_BIT);
-    // Two layouts: the compositor uses whichever is active, which we cannot see.
-    const auto both = XkbKeymap::fromText(layoutKeymap("us,de"));
-    ASSERT_TRUE(both);
-    EXPECT_EQ(both->find(U'Z')->shiftState, SHIFT_BIT);  // another key, the same level
-    EXPECT_FALSE(both->find(U'@'));  // Shift on one, AltGr on the other
-    EXPECT_FALSE(both->find(U'ß'));  // on one only
+    // Two layouts: the compositor uses whichever is active, which we cannot see, and KDE's
+    // portal picks the key in the first layout.
+    for (const char* layouts : {"us,de", "de,us"}) {
+        SCOPED_TRACE(layouts);
+        const auto both = XkbKeymap::fromText(layoutKeymap(layouts));
+        ASSERT_TRUE(both);
+        EXPECT_EQ(both->find(U'A')->shiftState, SHIFT_BIT);  // the same key and level
+        // Keys given once for every layout.
+        EXPECT_EQ(both->find(U' ')->shiftState, 0);
+        EXPECT_EQ(both->find(U'1')->shiftState, 0);
+        EXPECT_FALSE(both->find(U'Z'));  // the same level, but another key: Y under the other
+        EXPECT_FALSE(both->find(U'y'));
+        EXPECT_FALSE(both->find(U'@'));  // Shift on one, AltGr on the other
+        EXPECT_FALSE(both->find(U'ß'));  // on one only
+    }
     EXPECT_FALSE(XkbKeymap::fromText("xkb_keymap { garbage"));
     EXPECT_FALSE(XkbKeymap::fromText(""));
 }
@@ -140,6 +149,21 @@ TEST(PortalKeyboard, APortalWithoutKeyboardIsNotAvailable) {
                                                           QStringLiteral("portal-test-none"));
     EXPECT_FALSE(PortalKeyboard(none, data.path(), layout("us")).available());
     QDBusConnection::disconnectFromBus(QStringLiteral("portal-test-none"));
+}
+
+TEST(PortalKeyboard, APortalStillStartingWhenWeDidIsAskedAgainAtType) {
+    // Busy for longer than we wait for its answer at our start (a loaded login, say): the
+    // keyboard must not be written off for the program's life.
+    PortalStandIn portal({QStringLiteral("--busy"), QStringLiteral("7000")});
+    ASSERT_TRUE(portal.problem().isEmpty()) << portal.problem().toStdString();
+    QTemporaryDir data;
+    PortalKeyboard keyboard(portal.bus(), data.path(), layout("us"));
+    EXPECT_TRUE(keyboard.available());
+    EXPECT_EQ(keyboard.open(), "");
+    KeyfillEngine engine(keyboard, {});
+    ASSERT_TRUE(engine.run("a"));
+    const Lines keys = portal.keyEvents();
+    EXPECT_EQ(Lines(keys.begin() + 2, keys.end()), Lines({"press a", "release a"}));
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // the portal does, and writes every call with its arguments to a log, one line each.
 //
 // usage: portal_standin <bus address> <log file> [--version N] [--refuse] [--devices N]
+//                       [--busy MS]
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -10,6 +11,7 @@
 #include <QDBusObjectPath>
 #include <QFile>
 #include <QStringList>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 
@@ -36,6 +38,7 @@ QString keysymName(int keysym) {
 
 struct Settings {
     uint version = 2;
+    unsigned long busyMs = 0;
     uint devices = 7;
     bool refuse = false;
 };
@@ -162,6 +165,7 @@ int main(int argc, char** argv) {
         if (args[i] == QLatin1String("--refuse")) s.refuse = true;
         else if (args[i] == QLatin1String("--version") && i + 1 < args.size()) s.version = args[++i].toUInt();
         else if (args[i] == QLatin1String("--devices") && i + 1 < args.size()) s.devices = args[++i].toUInt();
+        else if (args[i] == QLatin1String("--busy") && i + 1 < args.size()) s.busyMs = args[++i].toUInt();
     }
     QDBusConnection bus = QDBusConnection::connectToBus(args[1], QStringLiteral("standin"));
     Log log(args[2]);
@@ -172,6 +176,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "portal_standin: cannot serve on %s\n", qPrintable(args[1]));
         return 1;
     }
+    // A portal still starting: every call waits until it is ready.
+    if (s.busyMs) QTimer::singleShot(0, [&] { QThread::msleep(s.busyMs); });
     return app.exec();
 }
 

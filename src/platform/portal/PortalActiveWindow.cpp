@@ -47,8 +47,10 @@ bool PortalActiveWindow::focusIn(const std::vector<WindowId>&) { return ownsFocu
 void PortalActiveWindow::runEnded() {
     for (const SteppedAside& s : aside_) {
         if (!s.widget) continue;
-        // Wayland lets a client minimise its window but not restore it: map it anew.
-        if (s.widget->isMinimized()) s.widget->hide();
+        // Wayland lets a client minimise its window but not restore it: map it anew.  Always:
+        // the compositor does not say whether the window is still minimised, and Qt's own
+        // state forgets it at the next configure (KWin left it minimised otherwise).
+        s.widget->hide();
         s.widget->setWindowState(s.state & ~Qt::WindowMinimized);
         s.widget->show();
         s.widget->raise();

@@ -34,7 +34,8 @@ PortalKeyboard::PortalKeyboard(QDBusConnection bus, const QString& dataFolder,
     : session_(std::move(bus), QDir(dataFolder).filePath(tokenFileName())),
       keymapSource_(std::move(keymap)) {}
 
-bool PortalKeyboard::available() const { return session_.offered(); }
+// A portal that has not answered yet may still offer a keyboard: open() asks it again.
+bool PortalKeyboard::available() const { return session_.offered() || !session_.answered(); }
 
 std::string PortalKeyboard::open() { return session_.open(consentLimit_).toStdString(); }
 

@@ -25,12 +25,18 @@ constexpr int kShiftL = 0xffe1;
 // Keep the consent until the user revokes it in the desktop's settings.
 constexpr uint kPersistUntilRevoked = 2;
 
-QVariant portalProperty(const QDBusConnection& bus, const QString& name) {
+// The property's value; nothing, with `late` set, when the portal did not answer in time.
+QVariant portalProperty(const QDBusConnection& bus, const QString& name, bool& late) {
     QDBusMessage m = QDBusMessage::createMethodCall(
         kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     m.setArguments({kInterface, name});
     // The first call may start the portal.
     const QDBusMessage reply = bus.call(m, QDBus::Block, 5000);
+    const QString error = reply.errorName();
+    late = reply.type() == QDBusMessage::ErrorMessage &&
+           (error == QLatin1String("org.freedesktop.DBus.Error.NoReply") ||
+            error == QLatin1String("org.freedesktop.DBus.Error.Timeout") ||
+            error == QLatin1String("org.freedesktop.DBus.Error.TimedOut"));
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
     return reply.arguments().constFirst().value<QDBusVariant>().variant();
 }
@@ -47,9 +53,15 @@ const QString kNothingTyped = QStringLiteral(" Nothing was typed.");
 
 PortalSession::PortalSession(QDBusConnection bus, QString tokenFile)
     : bus_(std::move(bus)), tokenFile_(std::move(tokenFile)) {
+    askWhatIsOffered();
+}
+
+void PortalSession::askWhatIsOffered() {
     if (!bus_.isConnected()) return;
-    version_ = portalProperty(bus_, QStringLiteral("version")).toUInt();
-    deviceTypes_ = portalProperty(bus_, QStringLiteral("AvailableDeviceTypes")).toUInt();
+    bool late = false;
+    version_ = portalProperty(bus_, QStringLiteral("version"), late).toUInt();
+    if (!late) deviceTypes_ = portalProperty(bus_, QStringLiteral("AvailableDeviceTypes"), late).toUInt();
+    answered_ = !late;
 }
 
 PortalSession::~PortalSession() {
@@ -142,6 +154,12 @@ QString PortalSession::open(std::chrono::milliseconds consentLimit) {
     if (isOpen()) return {};
     if (opening_)
         return QStringLiteral("Quorvel is still waiting for the desktop to allow typing.");
+    // A portal still starting when we did (a busy login, say) is asked again now.
+    if (!answered_) askWhatIsOffered();
+    if (!answered_)
+        return QStringLiteral("The desktop's remote-desktop portal did not answer in time, so "
+                              "Quorvel cannot type into other windows yet.") +
+               kNothingTyped + QStringLiteral(" Click Type again in a moment.");
     if (!offered())
         return QStringLiteral("The desktop's remote-desktop portal does not offer a keyboard, "
                               "so Quorvel cannot type into other windows.") +

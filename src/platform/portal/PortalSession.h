@@ -20,6 +20,9 @@ public:
 
     // Whether the portal runs and offers a keyboard device.
     bool offered() const;
+    // False while the portal has not answered what it offers: it was still starting when we
+    // asked (it is asked again at open()).
+    bool answered() const { return answered_; }
     // The portal's interface version (2 and later keep the consent between sessions).
     unsigned version() const { return version_; }
 
@@ -47,6 +50,7 @@ private:
     // `limit` for the answer on its request object.  Nothing when none came.
     std::optional<Answer> request(const QString& method, QVariantList args, QVariantMap options,
                                   std::chrono::milliseconds limit);
+    void askWhatIsOffered();
     QString senderPart() const;
     QString newToken();
     QString storedToken() const;
@@ -56,6 +60,7 @@ private:
     QString tokenFile_;
     unsigned version_ = 0;
     unsigned deviceTypes_ = 0;
+    bool answered_ = true;
     QString session_;  // object path of the open session
     bool opening_ = false;
     int tokens_ = 0;

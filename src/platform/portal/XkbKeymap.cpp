@@ -56,52 +56,73 @@ struct KeymapReader {
         const auto cost = [](xkb_keycode_t key, int shiftState) {
             return (key > 255 ? 100 : 0) + std::popcount(unsigned(shiftState));
         };
-        // The cheapest way per layout.  The compositor looks a keysym up in the layout
-        // active at that moment, which a client without the focus cannot learn.
         const xkb_layout_index_t layouts = xkb_keymap_num_layouts(map);
-        struct Way {
-            KeysymLevel level;
-            int cost;
-        };
-        std::vector<std::unordered_map<char32_t, Way>> best(layouts);
-        const xkb_keycode_t lo = xkb_keymap_min_keycode(map), hi = xkb_keymap_max_keycode(map);
-        for (xkb_keycode_t key = lo; key <= hi && key >= lo; ++key) {
-            const xkb_layout_index_t keyLayouts = xkb_keymap_num_layouts_for_key(map, key);
-            for (xkb_layout_index_t g = 0; g < keyLayouts && g < layouts; ++g) {
-                const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(map, key, g);
-                for (xkb_level_index_t level = 0; level < levels; ++level) {
-                    const xkb_keysym_t* syms = nullptr;
-                    if (xkb_keymap_key_get_syms_by_level(map, key, g, level, &syms) != 1) continue;
-                    const char32_t ch = xkb_keysym_to_utf32(syms[0]);
-                    if (ch == 0) continue;
-                    xkb_mod_mask_t masks[16];
-                    const std::size_t n =
-                        xkb_keymap_key_get_mods_for_level(map, key, g, level, masks, 16);
-                    for (std::size_t i = 0; i < n; ++i) {
-                        // Caps or Num Lock levels, or modifiers we have no key for: not ours.
-                        if (masks[i] & ~knownMask) continue;
-                        const Way way{{syms[0], toShiftState(masks[i])},
-                                      cost(key, toShiftState(masks[i]))};
-                        const auto it = best[g].find(ch);
-                        if (it == best[g].end() || way.cost < it->second.cost) best[g][ch] = way;
-                    }
-                }
-            }
-        }
-        // Only what every layout types with the same modifiers is sure to come out right:
-        // the rest is left out, and named, rather than typed wrong under another layout.
         if (layouts == 0) {
             xkb_keymap_unref(map);
             return out;
         }
-        for (const auto& [ch, way] : best[0]) {
-            bool same = true;
-            for (xkb_layout_index_t g = 1; g < layouts && same; ++g) {
-                const auto it = best[g].find(ch);
-                same = it != best[g].end() && it->second.level.shiftState == way.level.shiftState;
+        // KDE's portal sends a keysym as the first key that carries it in the map's first
+        // layout, whichever layout is active; GNOME's looks it up in the active layout.  So
+        // a keysym is typed by that first key, and, where the map has several layouts, only
+        // when that key types it at the same level in every one: a client without the focus
+        // cannot learn which layout is active.
+        struct Place {
+            xkb_keycode_t key;
+            xkb_level_index_t level;
+        };
+        std::unordered_map<xkb_keysym_t, Place> first;
+        const xkb_keycode_t lo = xkb_keymap_min_keycode(map), hi = xkb_keymap_max_keycode(map);
+        for (xkb_keycode_t key = lo; key <= hi && key >= lo; ++key) {
+            if (xkb_keymap_num_layouts_for_key(map, key) == 0) continue;
+            const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(map, key, 0);
+            for (xkb_level_index_t level = 0; level < levels; ++level) {
+                const xkb_keysym_t* syms = nullptr;
+                const int n = xkb_keymap_key_get_syms_by_level(map, key, 0, level, &syms);
+                for (int i = 0; i < n; ++i) first.emplace(syms[i], Place{key, level});
             }
-            if (same) out->table_[ch] = way.level;
         }
+        // The only keysym of that level, in layout `g` of the key.
+        const auto onlySym = [&](xkb_keycode_t key, xkb_layout_index_t g, xkb_level_index_t level,
+                                 xkb_keysym_t sym) {
+            const xkb_keysym_t* syms = nullptr;
+            return xkb_keymap_key_get_syms_by_level(map, key, g, level, &syms) == 1 && syms[0] == sym;
+        };
+        const auto hasMask = [&](xkb_keycode_t key, xkb_layout_index_t g, xkb_level_index_t level,
+                                 xkb_mod_mask_t mask) {
+            xkb_mod_mask_t masks[16];
+            const std::size_t n = xkb_keymap_key_get_mods_for_level(map, key, g, level, masks, 16);
+            return std::find(masks, masks + n, mask) != masks + n;
+        };
+        struct Way {
+            KeysymLevel level;
+            int cost;
+        };
+        std::unordered_map<char32_t, Way> best;
+        for (const auto& [sym, place] : first) {
+            const char32_t ch = xkb_keysym_to_utf32(sym);
+            if (ch == 0 || !onlySym(place.key, 0, place.level, sym)) continue;
+            xkb_mod_mask_t masks[16];
+            const std::size_t n =
+                xkb_keymap_key_get_mods_for_level(map, place.key, 0, place.level, masks, 16);
+            for (std::size_t i = 0; i < n; ++i) {
+                // Caps or Num Lock levels, or modifiers we have no key for: not ours.
+                if (masks[i] & ~knownMask) continue;
+                bool everyLayout = true;
+                const xkb_layout_index_t keyLayouts = xkb_keymap_num_layouts_for_key(map, place.key);
+                for (xkb_layout_index_t g = 1; g < layouts && everyLayout; ++g) {
+                    // A key given once serves every layout; one given for some layouts
+                    // only follows a rule of its own, which we do not guess.
+                    const xkb_layout_index_t kg = keyLayouts == 1 ? 0 : g;
+                    everyLayout = kg < keyLayouts && onlySym(place.key, kg, place.level, sym) &&
+                                  hasMask(place.key, kg, place.level, masks[i]);
+                }
+                if (!everyLayout) continue;
+                const Way way{{sym, toShiftState(masks[i])}, cost(place.key, toShiftState(masks[i]))};
+                const auto it = best.find(ch);
+                if (it == best.end() || way.cost < it->second.cost) best[ch] = way;
+            }
+        }
+        for (const auto& [ch, way] : best) out->table_[ch] = way.level;
         xkb_keymap_unref(map);
         return out;
     }

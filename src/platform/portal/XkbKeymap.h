@@ -20,9 +20,10 @@ class XkbKeymap {
 public:
     // A map in the XKB text form a compositor hands its clients; null when it is unreadable.
     static std::unique_ptr<XkbKeymap> fromText(const std::string& text);
-    // The cheapest way the map types `ch`: a key of the usual range, then the fewest
-    // modifiers, then the lowest key (the main block before the keypad).  A map of several
-    // layouts offers only what all of them type with the same modifiers.
+    // How the map types `ch`: by the first key that carries its keysym (the one KDE's
+    // portal presses), at its cheapest level (a key of the usual range, then the fewest
+    // modifiers).  A map of several layouts offers only what that key types at the same
+    // level in all of them.
     std::optional<KeysymLevel> find(char32_t ch) const;
     std::size_t size() const { return table_.size(); }
 
