@@ -57,10 +57,19 @@ protected:
         typed_ = runtime_ + "/typed.txt";
         std::filesystem::create_directory(data_);
         ASSERT_TRUE(user_.chownToUser(data_));
+        // The user runs copies: the checkout may be unreadable to it.
+        bin_ = runtime_ + "/bin";
+        std::filesystem::create_directory(bin_);
+        ASSERT_TRUE(user_.chownToUser(bin_));
+        for (const std::string file :
+             {QUORVEL_SOURCE_DIR "/tests/scripts/gnome-portal-session.sh",
+              QUORVEL_SOURCE_DIR "/tests/scripts/portal-consent.py",
+              QUORVEL_BINARY_DIR "/tests/type_target", QUORVEL_BINARY_DIR "/tests/portal_type"})
+            ASSERT_FALSE(user_.copyForUser(file, bin_).empty()) << "cannot copy " << file;
         SpawnOptions session;
         session.argv = user_.command(
-            {"dbus-run-session", "--", QUORVEL_SOURCE_DIR "/tests/scripts/gnome-portal-session.sh",
-             runtime_, QUORVEL_BINARY_DIR "/tests/type_target", typed_},
+            {"dbus-run-session", "--", bin_ + "/gnome-portal-session.sh", runtime_,
+             bin_ + "/type_target", typed_},
             {{"PATH", "/usr/bin:/bin"}, {"LANG", "C.UTF-8"}});
         session.logFile = runtime_ + "/session.log";
         desktop_ = std::make_unique<ChildProcess>(test::spawnProcess(session), "GNOME session",
@@ -87,7 +96,7 @@ protected:
     // The typing program's exit status.
     int typeAnswering(const std::vector<std::string>& args, const char* answer) {
         SpawnOptions type;
-        std::vector<std::string> argv{QUORVEL_BINARY_DIR "/tests/portal_type"};
+        std::vector<std::string> argv{bin_ + "/portal_type"};
         argv.insert(argv.end(), args.begin(), args.end());
         type.argv = user_.command(argv, env_);
         type.logFile = runtime_ + "/type.log";
@@ -95,7 +104,7 @@ protected:
                                                  type.logFile);
         SpawnOptions consent;
         consent.argv = user_.command(
-            {"python3", QUORVEL_SOURCE_DIR "/tests/scripts/portal-consent.py", "40", answer}, env_);
+            {"python3", bin_ + "/portal-consent.py", "40", answer}, env_);
         std::string said;
         EXPECT_EQ(test::runProcess(consent, &said, 60s), 0) << said << desktop_->logTail();
         const auto status = typist_->waitForExit(60s);
@@ -108,7 +117,7 @@ protected:
     }
 
     const DesktopUser& user_ = DesktopUser::get();
-    std::string runtime_, data_, typed_;
+    std::string runtime_, bin_, data_, typed_;
     Environment env_;
     std::unique_ptr<ChildProcess> desktop_, typist_;
 };
