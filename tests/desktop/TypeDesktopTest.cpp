@@ -110,7 +110,9 @@ protected:
         EXPECT_EQ(items[0].keys, keys);
         EXPECT_EQ(items[0].repeatDays, 5);
         EXPECT_EQ(items[0].entries, 0);
-        if (!saved.empty()) EXPECT_EQ(quorvel.readFile("Quorvel.dat"), saved);
+        if (!saved.empty()) {
+            EXPECT_EQ(quorvel.readFile("Quorvel.dat"), saved);
+        }
     }
 
 public:
