@@ -57,7 +57,7 @@ protected:
     // null where the desktop asks nothing.  The typing program's exit status.
     int typeAnswering(const std::vector<std::string>& args, const char* answer) {
         SpawnOptions type;
-        std::vector<std::string> argv{QUORVEL_BINARY_DIR "/tests/portal_type"};
+        std::vector<std::string> argv{desktop_->tool("portal_type")};
         argv.insert(argv.end(), args.begin(), args.end());
         type.argv = user_.command(argv, env_);
         type.logFile = desktop_->runtime() + "/type.log";
@@ -66,7 +66,7 @@ protected:
         if (answer) {
             SpawnOptions consent;
             consent.argv = user_.command(
-                {"python3", QUORVEL_SOURCE_DIR "/tests/scripts/portal-consent.py", "40", answer},
+                {"python3", desktop_->tool("portal-consent.py"), "40", answer},
                 env_);
             std::string said;
             EXPECT_EQ(test::runProcess(consent, &said, 60s), 0) << said << desktop_->logTail();

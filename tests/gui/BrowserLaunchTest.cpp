@@ -44,7 +44,7 @@ struct BrowserFixture : ::testing::Test {
     // The focus can only be seen in an active window.
     void activate() {
         f->show();
-        QApplication::setActiveWindow(f);
+        f->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(f));
         f->Url->setFocus();
     }

@@ -244,7 +244,7 @@ TEST_F(ItemsFixture, RenameOntoAnotherNameAndChangeOfCase) {
 
 TEST_F(ItemsFixture, ShortcutsActWhileTheListHasTheFocus) {
     f->show();
-    QApplication::setActiveWindow(f);
+    f->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(f));
     addItem(*f, "a", "01/01/2000 10:00");
     f->SelectOneItem(0);

@@ -36,12 +36,16 @@ bool rerunAsUnprivilegedUser() {
     EXPECT_FALSE(folder.empty()) << "no folder for the test account";
     if (folder.empty()) return true;
     std::error_code ec;
-    const std::string program = folder + "/" + fs::read_symlink("/proc/self/exe").filename().string();
-    fs::copy_file("/proc/self/exe", program, ec);
+    const std::string program = user.copyForUser(
+        "/proc/self/exe", folder, fs::read_symlink("/proc/self/exe").filename().string());
     const fs::path advert = fs::path(QUORVEL_BINARY_DIR) / "advert.so";
-    if (!ec && fs::exists(advert)) fs::copy_file(advert, folder + "/advert.so", ec);
-    EXPECT_FALSE(ec) << "copying the test program: " << ec.message();
-    EXPECT_TRUE(user.chownToUser(folder));
+    const bool copied =
+        !program.empty() && (!fs::exists(advert) || !user.copyForUser(advert.string(), folder).empty());
+    EXPECT_TRUE(copied) << "cannot copy the test program for " << user.name();
+    if (!copied) {
+        fs::remove_all(folder, ec);
+        return true;
+    }
 
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     Environment env{{"HOME", user.home()},

@@ -35,15 +35,14 @@ int yearNow() {
 }  // namespace
 
 std::string copyProgramInto(const std::string& folder) {
-    std::error_code ec;
     for (const char* name : {"quorvel", "advert.so", "quorvel.html"}) {
         const fs::path from = fs::path(QUORVEL_BINARY_DIR) / name;
         if (!fs::exists(from)) {
             if (std::string(name) == "quorvel") return "no program file at " + from.string();
             continue;
         }
-        fs::copy_file(from, fs::path(folder) / name, fs::copy_options::overwrite_existing, ec);
-        if (ec) return "cannot copy " + from.string() + ": " + ec.message();
+        if (DesktopUser::get().copyForUser(from.string(), folder).empty())
+            return "cannot copy " + from.string() + " for the user";
     }
     return {};
 }

@@ -97,4 +97,14 @@ bool DesktopUser::chownToUser(const std::string& path) const {
     return ok && !ec;
 }
 
+std::string DesktopUser::copyForUser(const std::string& file, const std::string& folder,
+                                     const std::string& name) const {
+    namespace fs = std::filesystem;
+    const fs::path to = fs::path(folder) / (name.empty() ? fs::path(file).filename().string() : name);
+    std::error_code ec;
+    fs::copy_file(file, to, fs::copy_options::overwrite_existing, ec);
+    if (ec || !chownToUser(to.string())) return {};
+    return to.string();
+}
+
 }  // namespace quorvel::test

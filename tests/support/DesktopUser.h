@@ -44,6 +44,12 @@ public:
     std::string makeTempDir(const std::string& prefix) const;
     // Gives a file or a whole tree to the user; false when some entry could not be changed.
     bool chownToUser(const std::string& path) const;
+    // The checkout and the build may lie where the account cannot read them (under /root,
+    // say), so what it runs of them is copied into a folder of its own first: copies
+    // `file` with its mode into `folder` (as `name`, else under its own name), gives the
+    // copy to the user and returns its path; empty on failure.
+    std::string copyForUser(const std::string& file, const std::string& folder,
+                            const std::string& name = {}) const;
 
 private:
     DesktopUser();

@@ -61,10 +61,26 @@ PortalDesktopSession::PortalDesktopSession(Desktop desktop, Options options) {
         return;
     }
     typed_ = runtime_ + "/typed.txt";
+    const std::string bin = runtime_ + "/bin";
+    std::filesystem::create_directory(bin);
+    if (!user_.chownToUser(bin)) {
+        error_ = "cannot give " + bin + " to the user";
+        return;
+    }
+    for (const std::string file :
+         {QUORVEL_SOURCE_DIR "/tests/scripts/portal-session.sh",
+          QUORVEL_SOURCE_DIR "/tests/scripts/portal-consent.py",
+          QUORVEL_BINARY_DIR "/tests/type_target", QUORVEL_BINARY_DIR "/tests/portal_type",
+          QUORVEL_BINARY_DIR "/tests/portal_click"}) {
+        if (user_.copyForUser(file, bin).empty()) {
+            error_ = "cannot copy " + file + " for the user";
+            return;
+        }
+    }
     SpawnOptions session;
     session.argv = user_.command(
-        {"dbus-run-session", "--", QUORVEL_SOURCE_DIR "/tests/scripts/portal-session.sh",
-         kde ? "kde" : "gnome", runtime_, QUORVEL_BINARY_DIR "/tests/type_target", typed_,
+        {"dbus-run-session", "--", tool("portal-session.sh"),
+         kde ? "kde" : "gnome", runtime_, tool("type_target"), typed_,
          options.x11Target ? "x11" : "wayland", options.layouts},
         {{"PATH", "/usr/bin:/bin"}, {"LANG", "C.UTF-8"}});
     session.logFile = runtime_ + "/session.log";
@@ -123,7 +139,7 @@ bool PortalDesktopSession::setLayouts(const std::string& layouts) const {
 }
 
 bool PortalDesktopSession::click(const std::vector<std::pair<int, int>>& points) const {
-    std::vector<std::string> argv{QUORVEL_BINARY_DIR "/tests/portal_click"};
+    std::vector<std::string> argv{tool("portal_click")};
     for (const auto& [x, y] : points) argv.push_back(std::to_string(x) + "," + std::to_string(y));
     SpawnOptions call;
     call.argv = user_.command(argv, env_);

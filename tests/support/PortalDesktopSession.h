@@ -37,6 +37,9 @@ public:
     bool ok() const { return error_.empty(); }
     const std::string& error() const { return error_; }
     const std::string& runtime() const { return runtime_; }
+    // The copy, which the desktop user can run, of a test program or script: the checkout
+    // and the build may be unreadable to that account.
+    std::string tool(const std::string& name) const { return runtime_ + "/bin/" + name; }
     // For a program of this session: the session bus, the display, offscreen Qt.
     const Environment& environment() const { return env_; }
     std::string logTail() const;

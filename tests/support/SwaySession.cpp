@@ -177,10 +177,16 @@ SwaySession::SwaySession(const std::string& extraConfig) {
     }
     mark_ = "QUORVEL_SWAY_SESSION=" + folder_;
     // XDG_RUNTIME_DIR must be the user's own and private, or sway and Qt refuse it.
-    if (newFolder("logs").empty() || newFolder("home").empty() || newFolder("run").empty()) {
+    if (newFolder("logs").empty() || newFolder("home").empty() || newFolder("run").empty() ||
+        newFolder("bin").empty()) {
         error_ = "cannot make the session's folders";
         return;
     }
+    for (const char* name : {"wl_click", "type_target"})
+        if (u.copyForUser(QUORVEL_BINARY_DIR "/tests/" + std::string(name), folder_ + "/bin").empty()) {
+            error_ = std::string("cannot copy ") + name + " for the user";
+            return;
+        }
     if (!startBus() || !startSway(extraConfig)) return;
     watchFailures(this);
 }
@@ -396,7 +402,7 @@ bool SwaySession::focus(long id, std::chrono::milliseconds timeout) const {
 }
 
 bool SwaySession::click(Point p) const {
-    return run({QUORVEL_BINARY_DIR "/tests/wl_click", std::to_string(p.x), std::to_string(p.y),
+    return run({testProgram("wl_click"), std::to_string(p.x), std::to_string(p.y),
                 std::to_string(kWidth), std::to_string(kHeight)},
                {}, nullptr, 10s) == 0;
 }

@@ -53,6 +53,9 @@ public:
     std::string home() const { return folder_ + "/home"; }
     std::string newFolder(const std::string& name) const;
     bool writeUserFile(const std::string& path, const std::string& bytes) const;
+    // The session's copy of a test program of the build (wl_click, type_target), which the
+    // user may not be able to read where it was built.
+    std::string testProgram(const std::string& name) const { return folder_ + "/bin/" + name; }
 
     // HOME, USER, PATH, LANG=C.UTF-8, XDG_RUNTIME_DIR, WAYLAND_DISPLAY, SWAYSOCK, the bus,
     // QT_QPA_PLATFORM=wayland, and no DISPLAY: a program finds only the Wayland desktop.

@@ -58,7 +58,7 @@ SwayTextTarget::SwayTextTarget(SwaySession& session, Kind kind, const std::strin
             return;
         }
         process_ = session.start(
-            {"sh", "-c", "exec " + shellQuoted(QUORVEL_BINARY_DIR "/tests/type_target") + " " +
+            {"sh", "-c", "exec " + shellQuoted(session.testProgram("type_target")) + " " +
                              shellQuoted(out_) + " < " + shellQuoted(fifo_)},
             {}, "type_target-" + name);
     }
