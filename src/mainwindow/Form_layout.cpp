@@ -26,8 +26,12 @@ void TMainForm::showEvent(QShowEvent* e) {
 
 void TMainForm::placeAsSaved() {
     // The frame is known once the window manager has put one around the window; without
-    // a window manager there is none, and after a second the client is taken as it is.
-    constexpr int kStepMs = 20, kTries = 50;
+    // a window manager there is none, and after a while the client is taken as it is.
+    // The while is long: a window manager on a loaded machine may frame the window
+    // seconds late, and a client placed before it came ends up shifted and as tall as
+    // the frame more, which the next save keeps.  Without a window manager, waiting costs
+    // nothing: the window already stands where the move before showing put it.
+    constexpr int kStepMs = 20, kTries = 500;
     const bool framed = frameGeometry() != geometry();
     if (!framed && ++placeTries_ < kTries) {
         QTimer::singleShot(kStepMs, this, [this] {
