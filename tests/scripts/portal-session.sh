@@ -11,7 +11,9 @@ export XDG_RUNTIME_DIR=$runtime HOME=$runtime/home XDG_CONFIG_HOME=$runtime/home
 mkdir -p "$XDG_CONFIG_HOME"
 case $desktop in
 gnome)
-  export XDG_CURRENT_DESKTOP=GNOME
+  # As a GNOME login sets them: GNOME 48's portal backend offers nothing but settings
+  # unless the session type says Wayland.
+  export XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=wayland
   mutter --headless --wayland --no-x11 --virtual-monitor 1024x768 &
   ;;
 kde)
