@@ -108,7 +108,7 @@ const std::string kGermanTyped =
 
 }  // namespace
 
-TEST_F(GnomePortal, TypesIntoANativeWaylandWindowOnceTheUserAllowedIt) {
+TEST_F(GnomePortal, TypesOnceTheUserAllowedItAndANewerPortalKeepsTheConsentAcrossStarts) {
     // The compositor's keymap is US English: € is on a third level (AltGr), ö and 中 are
     // not on it at all.
     EXPECT_EQ(typeAnswering({data_, "Hello{TAB}wörld€ 中!"}, "allow"), 0) << report();
@@ -117,6 +117,38 @@ TEST_F(GnomePortal, TypesIntoANativeWaylandWindowOnceTheUserAllowedIt) {
     // Every character the keymap has, in order, the first included, none in place of
     // the ones it lacks.
     EXPECT_TRUE(typedIs("Hello\twrld€ !")) << "typed: [" << typed() << "]";
+
+    // The next start of the program.  A version 1 portal (GNOME 43) hands out no restore
+    // token and asks again; a version 2 portal (GNOME 44 and later) hands one out, and the
+    // next start types without a dialog and keeps the token the portal handed back (1.20
+    // hands back the same one for a consent kept until revoked).
+    const std::string tokenFile = data_ + "/remote-desktop.token";
+    const std::string first = readText(tokenFile);
+    // The previous start's virtual keyboard leaves the seat in the compositor's own time;
+    // a person does not restart that quickly.
+    std::this_thread::sleep_for(2s);
+    if (first.empty()) {
+        EXPECT_EQ(typeAnswering({data_, "{ENTER}again"}, "allow"), 0) << report();
+        EXPECT_TRUE(typedIs("Hello\twrld€ !\nagain")) << "typed: [" << typed() << "]";
+        return;
+    }
+    EXPECT_EQ(type({data_, "{ENTER}again"}), 0) << report();
+    EXPECT_TRUE(typedIs("Hello\twrld€ !\nagain")) << "typed: [" << typed() << "]";
+    EXPECT_FALSE(readText(tokenFile).empty());
+
+    // A token the portal does not honour (its permission store was reset, say) brings the
+    // dialog back instead of a failure, and the new consent's token is kept.
+    const std::string unknown = "00000000-0000-4000-8000-000000000000\n";
+    {
+        std::ofstream stale(tokenFile, std::ios::trunc);
+        stale << unknown;
+    }
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(typeAnswering({data_, "{ENTER}asked"}, "allow"), 0) << report();
+    EXPECT_TRUE(typedIs("Hello\twrld€ !\nagain\nasked")) << "typed: [" << typed() << "]";
+    const std::string renewed = readText(tokenFile);
+    EXPECT_FALSE(renewed.empty());
+    EXPECT_NE(renewed, unknown);
 }
 
 TEST_F(GnomePortal, OurWindowStepsAsideSoTheKeysReachTheWindowInFrontBefore) {

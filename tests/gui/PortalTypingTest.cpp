@@ -139,6 +139,24 @@ TEST(PortalKeyboard, WithoutTheCompositorsKeymapNothingIsTypedAtAll) {
     EXPECT_EQ(engine.leftOut(), U"ab");
 }
 
+TEST(PortalKeyboard, AKeyboardThatAppearsOnlyAfterTheFirstKeyIsWaitedFor) {
+    // A headless GNOME 48 seat has no keyboard until the portal's virtual one is made by
+    // the session's first key: the keymap must be read once it is there.
+    PortalStandIn portal;
+    ASSERT_TRUE(portal.problem().isEmpty()) << portal.problem().toStdString();
+    QTemporaryDir data;
+    int reads = 0;
+    const auto us = layout("us");
+    PortalKeyboard keyboard(portal.bus(), data.path(),
+                            [&] { return ++reads < 4 ? std::string() : us(); });
+    ASSERT_EQ(keyboard.open(), "");
+    KeyfillEngine engine(keyboard, {});
+    engine.run("ab");
+    EXPECT_EQ(portal.keyEvents(), Lines({"press Shift_L", "release Shift_L", "press a",
+                                         "release a", "press b", "release b"}));
+    EXPECT_EQ(engine.leftOut(), U"");
+}
+
 TEST(PortalKeyboard, APortalWithoutKeyboardIsNotAvailable) {
     PortalStandIn portal({QStringLiteral("--devices"), QStringLiteral("2")});
     ASSERT_TRUE(portal.problem().isEmpty()) << portal.problem().toStdString();

@@ -1,6 +1,8 @@
 #include "platform/portal/PortalKeyboard.h"
 
 #include <QDir>
+#include <chrono>
+#include <thread>
 #include <utility>
 
 namespace quorvel::portal {
@@ -37,7 +39,23 @@ PortalKeyboard::PortalKeyboard(QDBusConnection bus, const QString& dataFolder,
 // A portal that has not answered yet may still offer a keyboard: open() asks it again.
 bool PortalKeyboard::available() const { return session_.offered() || !session_.answered(); }
 
-std::string PortalKeyboard::open() { return session_.open(consentLimit_).toStdString(); }
+std::string PortalKeyboard::open() {
+    const bool opening = !session_.isOpen();
+    const QString refused = session_.open(consentLimit_);
+    if (refused.isEmpty() && opening) awaitKeyboard();
+    return refused.toStdString();
+}
+
+// A desktop with no keyboard of its own (headless, or a remote session) gives its seat a
+// keyboard only once the portal's virtual one exists, a few milliseconds after the session's
+// first key; a keymap read before that is empty and every character would be left out.
+// Where the seat has a keyboard already this returns at once.
+void PortalKeyboard::awaitKeyboard() const {
+    if (!keymapSource_) return;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (keymapSource_().empty() && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
 
 void PortalKeyboard::beginRun() {
     // Read afresh: the user may have switched layouts since the last run.

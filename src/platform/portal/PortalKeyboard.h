@@ -38,6 +38,7 @@ public:
 
 private:
     void send(int key, bool pressed);
+    void awaitKeyboard() const;
 
     PortalSession session_;
     KeymapSource keymapSource_;
