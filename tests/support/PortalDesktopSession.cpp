@@ -55,6 +55,13 @@ PortalDesktopSession::PortalDesktopSession(Desktop desktop, Options options) {
         error_ = user_.error();
         return;
     }
+    if (kde) {
+        // Where Xwayland puts its socket; a booted system makes it, a fresh root does not,
+        // and KWin 6 starts no Xwayland without it.  Only root may make it as it must be.
+        std::error_code ec;
+        if (std::filesystem::create_directory("/tmp/.X11-unix", ec))
+            std::filesystem::permissions("/tmp/.X11-unix", std::filesystem::perms(01777), ec);
+    }
     runtime_ = user_.makeTempDir("quorvel-portal-");
     if (runtime_.empty()) {
         error_ = "no folder for the session";

@@ -82,9 +82,11 @@ bool SwayTextTarget::startFoot() {
     // No line discipline buffering and no echo: each character reaches the file as it
     // arrives; Return arrives as a line feed.  Appending, so the test may truncate it.
     const std::string script = "stty -icanon -echo min 1; exec cat >> " + shellQuoted(out_);
-    // A font that is installed everywhere, so foot starts without a search.
+    // A font that is installed everywhere, so foot starts without a search.  The shell
+    // starts in / : the tests' folder may be closed to the desktop user, and foot 1.13
+    // (Debian 12) runs no shell at all in a folder it cannot enter.
     process_ = session_.start({"foot", "--app-id=foot-sink", "-o", "font=monospace:size=9",
-                               "sh", "-c", script},
+                               "--working-directory=/", "sh", "-c", script},
                               {}, "foot");
     return true;
 }
