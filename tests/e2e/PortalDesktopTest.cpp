@@ -190,7 +190,7 @@ TEST_F(KdePortal, TypesCodesVariablesAndTheLayoutsCharactersIntoAnXWaylandWindow
     args.insert(args.end(), {data_, kGermanScript.back()});
     EXPECT_EQ(type(args), 0) << report();
     EXPECT_NE(report().find("left out: \xC3\xA9\xE4\xB8\xAD\n"), std::string::npos) << report();
-    EXPECT_TRUE(typedIs(kGermanTyped)) << "typed: [" << typed() << "]";
+    EXPECT_TRUE(typedIs(kGermanTyped)) << "typed: [" << typed() << "]\n" << desktop_->logTail();
 }
 
 TEST_F(KdePortal, UnderSeveralLayoutsOnlyWhatEachTypesOnTheSameKeyIsTypedThenAllOfOne) {

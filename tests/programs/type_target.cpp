@@ -1,9 +1,12 @@
 // A window that receives typed text, for the typing tests: whatever arrives in its text
 // edit is written, after every change, to the file named on the command line (replaced
 // atomically, so a reader never sees half a file).  It writes its X window id to that
-// name plus ".wid" once shown, and empties the edit when it reads "clear <n>" on stdin.
+// name plus ".wid" once shown, and "1" to ".focus" once it first has the keyboard, and
+// empties the edit when it reads "clear <n>" on stdin.
 #include <QApplication>
 #include <QFile>
+#include <QGuiApplication>
+#include <QWindow>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -65,6 +68,10 @@ int main(int argc, char** argv) {
     });
 
     writeAtomically(outPath, QByteArray());
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &edit, [&](QWindow* w) {
+        if (w && w == edit.windowHandle() && !QFile::exists(outPath + QStringLiteral(".focus")))
+            writeAtomically(outPath + QStringLiteral(".focus"), "1");
+    });
     edit.show();
     edit.setFocus();
     QTimer::singleShot(0, [&] {

@@ -75,5 +75,7 @@ else
   QT_QPA_PLATFORM=wayland "$target" "$typed" &
 fi
 for _ in $(seq 100); do [ -e "$typed.wid" ] && break; sleep 0.1; done
+# KWin 6 gives a new Xwayland window the keyboard a moment after showing it.
+for _ in $(seq 100); do [ -e "$typed.focus" ] && break; sleep 0.1; done
 echo "$DBUS_SESSION_BUS_ADDRESS" > "$runtime/bus.part" && mv "$runtime/bus.part" "$runtime/bus"
 wait
