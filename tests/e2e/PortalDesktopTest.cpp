@@ -212,6 +212,36 @@ TEST_F(KdePortal, UnderSeveralLayoutsOnlyWhatEachTypesOnTheSameKeyIsTypedThenAll
     EXPECT_TRUE(typedIs("  a1!\tA\nyz YZ@\xC3\x9F")) << "typed: [" << typed() << "]";
 }
 
+TEST_F(KdePortal, Plasma6AsksOnceKeepsTheConsentAcrossStartsAndARefusalTypesNothing) {
+    startDesktop(PortalDesktopSession::Desktop::Kde, {false, "us", false});
+    if (HasFatalFailure()) return;
+    const bool asks = desktop_->plasma() >= 6;
+    // Plasma 5 asks a program that is not sandboxed nothing; Plasma 6 shows its dialog,
+    // which the user answers keeping the consent ("Allow restoring on future sessions").
+    EXPECT_EQ(typeAnswering({data_, "one"}, asks ? "allow" : nullptr), 0) << report();
+    EXPECT_TRUE(typedIs("one")) << "typed: [" << typed() << "]";
+    const std::string tokenFile = data_ + "/remote-desktop.token";
+    if (asks) {
+        EXPECT_FALSE(readText(tokenFile).empty());
+    }
+    // The previous start's keyboard leaves KWin in its own time.
+    std::this_thread::sleep_for(2s);
+    // The next start restores the consent: no dialog.
+    EXPECT_EQ(type({data_, "{ENTER}two"}), 0) << report();
+    EXPECT_TRUE(typedIs("one\ntwo")) << "typed: [" << typed() << "]";
+    if (!asks) return;
+    // Without the token (the data folder restored from an old backup, say) the dialog
+    // comes back; refused, nothing is typed and the user is told why.
+    std::filesystem::remove(tokenFile);
+    std::this_thread::sleep_for(2s);
+    EXPECT_EQ(typeAnswering({data_, "never"}, "refuse"), 1 << 8) << report();
+    EXPECT_NE(report().find("open: Quorvel was not allowed to control the keyboard"),
+              std::string::npos)
+        << report();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(typed(), "one\ntwo");
+}
+
 TEST_F(KdePortal, OurWindowStepsAsideSoTheKeysReachTheWindowInFrontBefore) {
     startDesktop(PortalDesktopSession::Desktop::Kde);
     if (HasFatalFailure()) return;

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Answers the GNOME portal's remote-desktop dialog as a user would, through the
-accessibility bus: "allow" turns on "Allow remote interaction", ticks "Remember this
-selection" where the dialog has it (GNOME 44 and later) and presses Share, "refuse" presses
+"""Answers the desktop portal's remote-desktop dialog as a user would, through the
+accessibility bus: "allow" turns on GNOME's "Allow remote interaction", ticks the box that
+keeps the consent where the dialog has one (GNOME 44 and later: "Remember this selection";
+Plasma 6: "Allow restoring on future sessions") and presses Share, "refuse" presses
 Cancel.  Run as the desktop user with its session bus.
     portal-consent.py <seconds> allow|refuse
 Exits 0 once the button was pressed, 1 when no dialog came in time."""
@@ -36,24 +37,37 @@ def plain(name):
     return " ".join(words).replace("_", "").lower()
 
 
-def find(address, bus, path, role, name, found):
-    """Every control of that role and name below `path`, outermost first: GTK 4 names a
-    switch row and the switch in it alike, and only the switch has an action."""
+def walk(address, bus, path, found):
+    """Every named control below `path`, outermost first, as (role, plain name, bus,
+    path): GTK 4 names a switch row and the switch in it alike, and only the switch has
+    an action."""
     try:
-        if (plain(call(address, "get-property", bus, path, "org.a11y.atspi.Accessible", "Name")) == plain(name)
-                and call(address, "call", bus, path, "org.a11y.atspi.Accessible",
-                         "GetRoleName")[0] == role):
-            found.append((bus, path))
+        name = plain(call(address, "get-property", bus, path, "org.a11y.atspi.Accessible", "Name"))
+        if name:
+            role = call(address, "call", bus, path, "org.a11y.atspi.Accessible", "GetRoleName")[0]
+            found.append((role, name, bus, path))
         children = call(address, "call", bus, path, "org.a11y.atspi.Accessible", "GetChildren")[0]
     except (RuntimeError, subprocess.TimeoutExpired):
         return found
     for b, p in children:
-        find(address, b, p, role, name, found)
+        walk(address, b, p, found)
     return found
 
 
-def controls(address, role, name):
-    return find(address, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root", role, name, [])
+def snapshot(address):
+    return walk(address, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root", [])
+
+
+# GTK's and Qt's names of the roles, and the boxes that keep the consent.
+BUTTON = ("button", "push button")
+SWITCH = ("switch",)
+CHECKBOX = ("checkbox", "check box")
+KEEP = ("Remember this selection", "Allow restoring on future sessions")
+
+
+def controls(tree, roles, names):
+    wanted = {plain(n) for n in names}
+    return [(bus, path) for role, name, bus, path in tree if role in roles and name in wanted]
 
 
 def act(address, control):
@@ -64,23 +78,31 @@ def act(address, control):
         return False
 
 
-def press(address, role, name):
-    return any(act(address, c) for c in controls(address, role, name))
+def press(address, tree, roles, names):
+    return any(act(address, c) for c in controls(tree, roles, names))
 
 
-def checked(address, found):
-    states = call(address, "call", found[0], found[1], "org.a11y.atspi.Accessible", "GetState")[0]
-    return bool(states[0] & (1 << 4))  # ATSPI_STATE_CHECKED
+def state(address, control, bit):
+    states = call(address, "call", control[0], control[1], "org.a11y.atspi.Accessible", "GetState")[0]
+    return bool(states[bit // 32] & (1 << bit % 32))
 
 
-def remember(address):
-    """Ticks "Remember this selection" if the dialog has it; says what it found."""
-    found = controls(address, "checkbox", "Remember this selection")
+def checked(address, control):
+    return state(address, control, 4)  # ATSPI_STATE_CHECKED
+
+
+def sensitive(address, control):
+    return state(address, control, 24)  # ATSPI_STATE_SENSITIVE
+
+
+def remember(address, tree):
+    """Ticks the box that keeps the consent if the dialog has it; says what it found."""
+    found = controls(tree, CHECKBOX, KEEP)
     if not found:
         return "absent"
     if checked(address, found[0]):
         return "ticked already"
-    return "ticked" if press(address, "checkbox", "Remember this selection") else "not tickable"
+    return "ticked" if act(address, found[0]) else "not tickable"
 
 
 def main():
@@ -88,15 +110,20 @@ def main():
     refuse = len(sys.argv) > 2 and sys.argv[2] == "refuse"
     while time.time() < limit:
         address = a11y_address()
-        if address and refuse and press(address, "button", "Cancel"):
-            return 0
-        if address and not refuse and press(address, "switch", "Allow remote interaction"):
-            print("remember this selection:", remember(address), flush=True)
-            # Share becomes pressable once the switch is on.
-            for _ in range(20):
-                if press(address, "button", "Share"):
+        tree = snapshot(address) if address else []
+        if controls(tree, BUTTON, ["Share"]):
+            if refuse:
+                if press(address, tree, BUTTON, ["Cancel"]):
                     return 0
-                time.sleep(0.2)
+            else:
+                # GNOME's Share becomes pressable once its switch is on; Plasma has none.
+                press(address, tree, SWITCH, ["Allow remote interaction"])
+                print("keep the consent:", remember(address, tree), flush=True)
+                for _ in range(20):
+                    share = [c for c in controls(tree, BUTTON, ["Share"]) if sensitive(address, c)]
+                    if share and act(address, share[0]):
+                        return 0
+                    time.sleep(0.2)
         time.sleep(0.5)
     return 1
 

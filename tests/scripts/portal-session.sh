@@ -1,12 +1,14 @@
 #!/bin/bash
 # A headless desktop with the desktop portal, for the portal typing tests; run inside
 # dbus-run-session as the desktop user.
-#   portal-session.sh gnome|kde <runtime folder> <type_target> <typed file> [wayland|x11] [layouts]
+#   portal-session.sh gnome|kde <runtime folder> <type_target> <typed file> [wayland|x11] [layouts] [ask]
 # GNOME is mutter; KDE is KWin with Xwayland, whose keyboard gets `layouts` ("de",
-# "de,us": the first one active), and whose target may be an X11 window.  Writes the
-# session bus address to <runtime folder>/bus once the target window is up.
+# "de,us": the first one active), and whose target may be an X11 window; Plasma 6 is
+# given the user's consent to remote control beforehand unless `ask` is given.  Writes
+# Plasma's major version to <runtime folder>/plasma, and the session bus address to
+# <runtime folder>/bus once the target window has the keyboard.
 set -u
-desktop=$1 runtime=$2 target=$3 typed=$4 kind=${5:-wayland} layouts=${6:-us}
+desktop=$1 runtime=$2 target=$3 typed=$4 kind=${5:-wayland} layouts=${6:-us} ask=${7:-}
 export XDG_RUNTIME_DIR=$runtime HOME=$runtime/home XDG_CONFIG_HOME=$runtime/home/.config
 mkdir -p "$XDG_CONFIG_HOME"
 case $desktop in
@@ -20,6 +22,10 @@ kde)
   # Plasma 5 or 6, as its login says.
   plasma=$(dpkg-query -W -f='${Version}' kwin-wayland 2>/dev/null | sed -n 's/^\([0-9]*:\)\{0,1\}\([0-9]*\)\..*/\2/p')
   export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=${plasma:-5} XDG_SESSION_TYPE=wayland
+  echo "${plasma:-5}" > "$runtime/plasma"
+  # Qt programs (the portal's consent dialog) on the accessibility bus, where the tests
+  # answer the dialog as a screen reader would.
+  export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
   # Software drawing throughout: the machine may have no GPU.
   export KWIN_COMPOSE=Q QT_QUICK_BACKEND=software LIBGL_ALWAYS_SOFTWARE=1
   printf '[Layout]\nUse=true\nLayoutList=%s\n' "$layouts" > "$XDG_CONFIG_HOME/kxkbrc"
@@ -60,7 +66,7 @@ for _ in $(seq 100); do [ -S "$runtime/wayland-0" ] && break; sleep 0.1; done
 export WAYLAND_DISPLAY=wayland-0
 # The portal and its backend are started by the bus: they need the display.
 dbus-update-activation-environment --all
-if [ "$desktop" = kde ] && [ "${plasma:-5}" -ge 6 ]; then
+if [ "$desktop" = kde ] && [ "${plasma:-5}" -ge 6 ] && [ "$ask" != ask ]; then
   # Plasma 6 asks before remote control; a user who trusts Quorvel grants it once in the
   # permission store, as the README says (`flatpak permission-set kde-authorized
   # remote-desktop "" yes`: "" is every program started without an app id).

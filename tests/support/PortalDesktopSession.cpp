@@ -88,7 +88,8 @@ PortalDesktopSession::PortalDesktopSession(Desktop desktop, Options options) {
     session.argv = user_.command(
         {"dbus-run-session", "--", tool("portal-session.sh"),
          kde ? "kde" : "gnome", runtime_, tool("type_target"), typed_,
-         options.x11Target ? "x11" : "wayland", options.layouts},
+         options.x11Target ? "x11" : "wayland", options.layouts,
+         options.preauthorised ? "" : "ask"},
         {{"PATH", "/usr/bin:/bin"}, {"LANG", "C.UTF-8"}});
     session.logFile = runtime_ + "/session.log";
     desktop_ = std::make_unique<ChildProcess>(spawnProcess(session),
@@ -115,6 +116,8 @@ PortalDesktopSession::~PortalDesktopSession() {
 }
 
 std::string PortalDesktopSession::logTail() const { return desktop_ ? desktop_->logTail() : ""; }
+
+int PortalDesktopSession::plasma() const { return std::atoi(readText(runtime_ + "/plasma").c_str()); }
 
 std::string PortalDesktopSession::typed() const { return readText(typed_); }
 

@@ -19,6 +19,7 @@ namespace quorvel::test {
 struct PortalDesktopOptions {
     bool x11Target = false;      // the target through Xwayland (KDE only)
     std::string layouts = "us";  // KDE's keyboard layouts, the first one active
+    bool preauthorised = true;   // Plasma 6: remote control granted beforehand, no dialog
 };
 
 class PortalDesktopSession {
@@ -43,6 +44,8 @@ public:
     // For a program of this session: the session bus, the display, offscreen Qt.
     const Environment& environment() const { return env_; }
     std::string logTail() const;
+    // Plasma's major version (5, 6) in a KDE session.
+    int plasma() const;
 
     // What the target holds now; whether it holds `text` within `limit`.
     std::string typed() const;
