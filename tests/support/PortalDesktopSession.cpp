@@ -164,7 +164,8 @@ std::optional<std::vector<PortalDesktopSession::Window>> PortalDesktopSession::w
     const std::string script = runtime_ + "/" + mark + ".js";
     {
         std::ofstream out(script);
-        out << "var cs = workspace.clientList();\n"
+        // Plasma 6 renamed the list; Plasma 5 has only the old name.
+        out << "var cs = workspace.windowList ? workspace.windowList() : workspace.clientList();\n"
                "for (var i = 0; i < cs.length; ++i) {\n"
                "  var c = cs[i], f = c.frameGeometry;\n"
                "  print('" << mark << " ' + f.x + ' ' + f.y + ' ' + f.width + ' ' + f.height + ' ' +\n"
