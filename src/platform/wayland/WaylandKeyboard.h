@@ -2,6 +2,7 @@
 // holds exactly the characters the run types, each on a key of its own.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -39,6 +40,7 @@ private:
     bool sendKeymap();
     void send(int key, bool down);
     void sendModifiers();
+    void pace();
 
     std::shared_ptr<WaylandConnection> connection_;
     zwp_virtual_keyboard_manager_v1* manager_ = nullptr;
@@ -49,6 +51,7 @@ private:
     std::uint32_t modifiers_ = 0;  // real modifier mask of the modifier keys held
     std::set<int> held_;           // keycodes down
     std::size_t keymapsSent_ = 0;
+    std::chrono::steady_clock::time_point lastKey_{};  // the last key release sent
 };
 
 }  // namespace quorvel
