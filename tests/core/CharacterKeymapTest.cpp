@@ -146,7 +146,7 @@ TEST(KeymapPlannerXkb, CharactersNotAnnouncedStillLandExactly) {
 
 #endif  // QUORVEL_HAVE_XKBCOMMON
 
-TEST(CharacterKeymap, KeysAreDistinctInRangeAndClearOfTheFixedKeys) {
+TEST(CharacterKeymap, KeysAreDistinctInRangeAndClearOfTheFixedAndPositionalKeys) {
     std::u32string many;
     for (char32_t c = 0x100; c < 0x100 + 400; ++c) many += c;
     const CharacterKeymap map(U"aa\u00e9a" + many);
@@ -157,12 +157,16 @@ TEST(CharacterKeymap, KeysAreDistinctInRangeAndClearOfTheFixedKeys) {
                                  fixed_keycode::kAlt,   fixed_keycode::kLevel3,
                                  fixed_keycode::kUp,    fixed_keycode::kLeft,
                                  fixed_keycode::kRight, fixed_keycode::kDown};
+    // Where clients act on the position: Escape, BackSpace, Shift_R, Caps Lock, F1, F12,
+    // Home, Delete, Super, F13, F24.
+    const std::set<int> positional = {9, 22, 62, 66, 67, 96, 110, 119, 133, 191, 202};
     std::set<int> used;
     for (char32_t ch : map.characters()) {
         const int kc = map.keycodeOf(ch);
         EXPECT_GE(kc, 9);
         EXPECT_LE(kc, 255);
         EXPECT_EQ(fixed.count(kc), 0u) << kc;
+        EXPECT_EQ(positional.count(kc), 0u) << kc;
         EXPECT_TRUE(used.insert(kc).second) << kc;
     }
     // What did not fit has no key.

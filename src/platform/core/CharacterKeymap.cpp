@@ -30,10 +30,28 @@ constexpr FixedKey kFixedKeys[] = {
     {fixed_keycode::kDown, "DOWN", "ONE_LEVEL", "Down"},
 };
 
+// Keys clients read by their position, whatever keysym the keymap gives them: Chromium on
+// X11 takes keycode 9 for Escape and 22 for BackSpace, so a character put there is lost.
+// No character goes where a real keyboard has Escape, BackSpace, a modifier, a function
+// key or a cursor key.
+constexpr int kPositionalKeys[] = {
+    9,   22,                                          // Escape, BackSpace
+    62,  66,  77,  78,  105, 133, 134, 135,           // Shift_R, Caps, locks, Control_R, Super, Menu
+    67,  68,  69,  70,  71,  72,  73,  74,  75,  76,  95,  96,  // F1-F12
+    191, 192, 193, 194, 195, 196, 197, 198, 199, 200, 201, 202,  // F13-F24
+    107, 110, 112, 115, 117, 118, 119, 127,           // Print, Home, PgUp, End, PgDn, Ins, Del, Pause
+};
+
 bool isFixed(int keycode) {
     for (const FixedKey& k : kFixedKeys)
         if (k.keycode == keycode) return true;
     return false;
+}
+
+bool isTaken(int keycode) {
+    for (int k : kPositionalKeys)
+        if (k == keycode) return true;
+    return isFixed(keycode);
 }
 
 // Key names stay within XKB's four characters: K9 .. K255.
@@ -86,7 +104,7 @@ CharacterKeymap::CharacterKeymap(const std::u32string& characters) {
     for (char32_t ch : characters) {
         if (chars_.size() == kCapacity) break;
         if (!typeable(ch) || keycodes_.count(ch)) continue;
-        while (isFixed(next)) ++next;
+        while (isTaken(next)) ++next;
         keycodes_.emplace(ch, next++);
         chars_ += ch;
     }
