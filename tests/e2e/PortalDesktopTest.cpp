@@ -93,7 +93,13 @@ protected:
 };
 
 // Each test starts the KDE desktop with its own target and layouts.
-class KdePortal : public PortalDesktop {};
+class KdePortal : public PortalDesktop {
+protected:
+    // The German script into a native or an XWayland target under the German layout.
+    // Plasma 5's portal asks a program that is not sandboxed nothing (it only shows a
+    // notification); Plasma 6's session is given the consent beforehand.
+    void typeGermanScript(bool x11Target);
+};
 
 // Codes, variables (a value is typed as it stands, braces and all), the German layout's
 // own letters, AltGr (third level) and Shift+AltGr (fourth level) characters next to
@@ -105,6 +111,17 @@ const std::vector<std::string> kGermanScript{
 const std::string kGermanTyped =
     "me@example.com\tGr\xC3\xBC\xC3\x9F" "e J\xC3\xB6rg {tab}\n@\xE2\x82\xAC\\~|\xC2\xB5\xC2\xB2"
     "\xC3\x84\xCE\xA9\xC3\x84 !";
+
+void KdePortal::typeGermanScript(bool x11Target) {
+    startDesktop(PortalDesktopSession::Desktop::Kde, {x11Target, "de"});
+    if (HasFatalFailure()) return;
+    std::vector<std::string> args{kGermanScript.begin(), kGermanScript.end() - 1};
+    args.insert(args.end(), {data_, kGermanScript.back()});
+    EXPECT_EQ(type(args), 0) << report();
+    EXPECT_NE(report().find("open: \n"), std::string::npos) << report();
+    EXPECT_NE(report().find("left out: \xC3\xA9\xE4\xB8\xAD\n"), std::string::npos) << report();
+    EXPECT_TRUE(typedIs(kGermanTyped)) << "typed: [" << typed() << "]\n" << desktop_->logTail();
+}
 
 }  // namespace
 
@@ -171,26 +188,11 @@ TEST_F(GnomePortal, ARefusedConsentTypesNothingAndSaysWhy) {
 }
 
 TEST_F(KdePortal, TypesCodesVariablesAndTheLayoutsCharactersIntoANativeWaylandWindow) {
-    startDesktop(PortalDesktopSession::Desktop::Kde, {false, "de"});
-    if (HasFatalFailure()) return;
-    std::vector<std::string> args{kGermanScript.begin(), kGermanScript.end() - 1};
-    args.insert(args.end(), {data_, kGermanScript.back()});
-    // Plasma 5's portal asks a program that is not sandboxed nothing: it only shows a
-    // notification that remote control started.
-    EXPECT_EQ(type(args), 0) << report();
-    EXPECT_NE(report().find("open: \n"), std::string::npos) << report();
-    EXPECT_NE(report().find("left out: \xC3\xA9\xE4\xB8\xAD\n"), std::string::npos) << report();
-    EXPECT_TRUE(typedIs(kGermanTyped)) << "typed: [" << typed() << "]";
+    typeGermanScript(false);
 }
 
 TEST_F(KdePortal, TypesCodesVariablesAndTheLayoutsCharactersIntoAnXWaylandWindow) {
-    startDesktop(PortalDesktopSession::Desktop::Kde, {true, "de"});
-    if (HasFatalFailure()) return;
-    std::vector<std::string> args{kGermanScript.begin(), kGermanScript.end() - 1};
-    args.insert(args.end(), {data_, kGermanScript.back()});
-    EXPECT_EQ(type(args), 0) << report();
-    EXPECT_NE(report().find("left out: \xC3\xA9\xE4\xB8\xAD\n"), std::string::npos) << report();
-    EXPECT_TRUE(typedIs(kGermanTyped)) << "typed: [" << typed() << "]\n" << desktop_->logTail();
+    typeGermanScript(true);
 }
 
 TEST_F(KdePortal, UnderSeveralLayoutsOnlyWhatEachTypesOnTheSameKeyIsTypedThenAllOfOne) {
