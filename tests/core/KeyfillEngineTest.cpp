@@ -79,11 +79,11 @@ TEST_F(EngineFixture, ListedVariableTypesItsValueLiterally) {
     EXPECT_EQ(type("{First Name}"), "");
 }
 
-TEST_F(EngineFixture, AfterElementRunsOncePerElement) {
+TEST_F(EngineFixture, AfterElementRunsAfterEveryCharacterAndKey) {
     logElements = true;
     vars["{V}"] = "ab";
     EXPECT_EQ(type("x{tab}{v}{none}"),
-              "down X, up X, |, down Tab, up Tab, |, down A, up A, down B, up B, |, |");
+              "down X, up X, |, down Tab, up Tab, |, down A, up A, |, down B, up B, |");
 }
 
 TEST_F(EngineFixture, SlowDownWaitsAfterKeystrokesOnly) {
@@ -161,6 +161,43 @@ TEST_F(EngineFixture, EndRunFollowsEvenWhenAHookThrows) {
     EXPECT_THROW(throwing.run("ab"), std::runtime_error);
     EXPECT_EQ(kb.endRuns, 1);
     EXPECT_FALSE(throwing.running());
+}
+
+// "中" and "ü" have no key here; the rest of the table does.
+TEST_F(EngineFixture, TextWithCharactersTheLayoutLacksIsPastedWholeBetweenKeys) {
+    kb.pasting = true;
+    vars["{NAME}"] = "J\xC3\xBCrgen";
+    // Text and variables up to a code or a control character go as one paste; the code's
+    // key follows only once the paste was read; text the layout has is typed.
+    EXPECT_EQ(type("Hi {name}!{tab}ab\xE4\xB8\xAD\tcd{enter}"),
+              "paste Hi J\xC3\xBCrgen!, down Tab, up Tab, paste ab\xE4\xB8\xAD, down Tab, up Tab, "
+              "down C, up C, down D, up D, down Return, up Return");
+    // Only what is typed is announced: nothing of the pasted text needs a key.
+    EXPECT_EQ(kb.prepared, U"\tcd");
+    EXPECT_TRUE(engine.leftOut().empty());
+    // Text the layout has entirely is never pasted.
+    EXPECT_EQ(type("ab{tab}"), "down A, up A, down B, up B, down Tab, up Tab");
+}
+
+TEST_F(EngineFixture, ATargetThatTakesNoPasteGetsKeysForTheRestOfTheRun) {
+    kb.pasting = true;
+    kb.pasteWorks = false;
+    logElements = true;
+    // One refused paste: the text is typed, what has no key is left out and named, and the
+    // run tries no second paste.  Our windows are served while the paste waits.
+    EXPECT_EQ(type("a\xE4\xB8\xAD{tab}\xE4\xB8\xAD" "b"),
+              "|, paste refused, down A, up A, |, |, down Tab, up Tab, |, |, down B, up B, |");
+    EXPECT_EQ(engine.leftOut(), U"\u4E2D");
+    // The next run tries again.
+    EXPECT_EQ(type("\xE4\xB8\xAD").substr(0, 16), "|, paste refused");
+}
+
+TEST_F(EngineFixture, NoPasteOnceTheFocusLeftForOurWindow) {
+    kb.pasting = true;
+    keysBeforeFocusLeaves = 2;
+    EXPECT_EQ(type("a{tab}\xE4\xB8\xAD"), "down A, up A");
+    EXPECT_TRUE(engine.stopped());
+    keysBeforeFocusLeaves = -1;
 }
 
 TEST_F(EngineFixture, LongScriptIsTypedCompletely) {

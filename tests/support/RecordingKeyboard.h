@@ -94,7 +94,40 @@ public:
     }
     void prepare(const std::u32string& characters) override { prepared = characters; }
 
+    // Pasting, when a test turns it on: every paste is logged as "paste <text>", or as
+    // "paste refused" when the target takes none.
+    bool pasting = false;
+    bool pasteWorks = true;
+    bool hasKey(char32_t ch) override { return table_.count(ch) > 0; }
+    bool canPaste() const override { return pasting; }
+    bool paste(const std::u32string& text, const std::function<void()>& pump) override {
+        if (pump) pump();
+        std::string utf8;
+        for (char32_t c : text) appendUtf8(utf8, c);
+        log.push_back(pasteWorks ? "paste " + utf8 : "paste refused");
+        return pasteWorks;
+    }
+
 private:
+    // UTF-8 by hand: the fake stays header-only.
+    static void appendUtf8(std::string& out, char32_t c) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+
     std::map<char32_t, KeyScan> table_;
 };
 

@@ -15,7 +15,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "model/Text.h"
 #include "platform/x11/KeysymTable.h"
+#include "platform/x11/X11Clipboard.h"
 #include "platform/x11/XHelpers.h"
 
 namespace quorvel {
@@ -44,6 +46,11 @@ constexpr auto kGiveBackAfter = std::chrono::seconds(30);
 // At exit we wait no longer than this for the last lent keys to settle.
 constexpr auto kExitWait = std::chrono::seconds(2);
 constexpr auto kIdleGiveBack = std::chrono::seconds(60);
+// How long a target gets to ask for pasted text.  One that takes longer is sent the text
+// as keys (a late request then gets nothing, so it never arrives twice).
+constexpr auto kPasteLimit = std::chrono::milliseconds(1500);
+// Texts above this size are typed: a paste of megabytes would stall the target.
+constexpr std::size_t kPasteMax = 1u << 20;
 
 // Modifier combinations tried for a character, best first: fewer and lower levels first.
 // Ctrl and Alt never select a level but do trigger shortcuts, so they are left out.
@@ -88,6 +95,7 @@ struct XTestKeyboard::Impl {
     Clock::time_point lastEvent{};
     std::set<int> held;
     long pingToken = 0;
+    std::unique_ptr<X11Clipboard> clipboard;
 
     explicit Impl(const std::string& name) {
         dpy = x11::openDisplay(name);
@@ -491,7 +499,9 @@ struct XTestKeyboard::Impl {
 
 XTestKeyboard::XTestKeyboard() : XTestKeyboard(std::string()) {}
 XTestKeyboard::XTestKeyboard(const std::string& displayName)
-    : d_(std::make_unique<Impl>(displayName)) {}
+    : d_(std::make_unique<Impl>(displayName)) {
+    if (d_->usable) d_->clipboard = std::make_unique<X11Clipboard>(displayName);
+}
 XTestKeyboard::~XTestKeyboard() = default;
 
 bool XTestKeyboard::available() const { return d_->usable; }
@@ -503,7 +513,38 @@ void XTestKeyboard::beginRun() {
 }
 
 void XTestKeyboard::endRun() {
-    if (d_->usable) d_->releaseHeld();
+    if (!d_->usable) return;
+    d_->releaseHeld();
+    // Every paste was read before the run went on, so the user's clipboard can come back.
+    if (d_->clipboard) d_->clipboard->restore({});
+}
+
+bool XTestKeyboard::hasKey(char32_t ch) {
+    if (!d_->usable) return false;
+    d_->ensureMap();
+    return d_->chars.count(ch) > 0;
+}
+
+bool XTestKeyboard::canPaste() const { return d_->clipboard && d_->clipboard->usable(); }
+
+bool XTestKeyboard::paste(const std::u32string& text, const std::function<void()>& pump) {
+    if (!canPaste()) return false;
+    std::string utf8;
+    for (char32_t c : text) appendUtf8(utf8, c);
+    if (utf8.size() > kPasteMax) return false;
+    // Ctrl and the key that types "v" (lent when the layout has none, as in a Russian one).
+    const KeyScan v = scan(U'v');
+    if (v.key < 0 || v.shiftState != 0) return false;
+    if (!d_->clipboard->offer(utf8, pump)) return false;
+    keyDown(VK_CONTROL);
+    keyDown(v.key);
+    keyUp(v.key);
+    keyUp(VK_CONTROL);
+    if (d_->clipboard->waitRead(kPasteLimit, pump)) return true;
+    // Handed out just as the wait ended: it arrives, so it must not be typed as well.
+    if (!d_->clipboard->withdraw()) return false;
+    d_->clipboard->waitRead(kPasteLimit, pump);
+    return true;
 }
 
 void XTestKeyboard::giveBackIdle() {

@@ -1,6 +1,7 @@
 // The keyboard layer on the X server: key events through XTest, characters translated
 // with the keyboard's current XKB map.  A character the layout lacks is typed through a
-// spare keycode lent to it, kept while the target may still read keys that used it.
+// spare keycode lent to it, kept while the target may still read keys that used it; text
+// with such characters goes through the clipboard when the target pastes.
 #pragma once
 
 #include <chrono>
@@ -28,6 +29,9 @@ public:
     void keyUp(int key) override;
     void prepare(const std::u32string& characters) override;
     void giveBackIdle() override;
+    bool hasKey(char32_t ch) override;
+    bool canPaste() const override;
+    bool paste(const std::u32string& text, const std::function<void()>& pump) override;
 
     // For tests and benchmarks: keycodes free for lending, keycodes lent right now, and how
     // many times a keycode has been remapped since construction.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,22 @@ public:
     // Called now and then between runs: gives back lent keys once they have been idle long
     // enough that no target can still be reading events that used them.
     virtual void giveBackIdle() {}
+    // Whether the layout types `ch` on a key of its own: no key lent, no keymap change.
+    virtual bool hasKey(char32_t ch) {
+        (void)ch;
+        return true;
+    }
+    // Whether paste() can work on this desktop at all.
+    virtual bool canPaste() const { return false; }
+    // Hands `text` to the window with the keyboard through the clipboard and the paste key.
+    // True once the window has read it; false when nothing of it arrived (it must be typed
+    // then).  `pump` keeps our own windows answering while this waits.  The user's
+    // clipboard is given back at endRun().
+    virtual bool paste(const std::u32string& text, const std::function<void()>& pump) {
+        (void)text;
+        (void)pump;
+        return false;
+    }
     // Called at Type before the target is brought to the front.  A layer that must first
     // open a session with the desktop, which may ask the user's consent, does it here.
     // Empty when typing can go ahead; otherwise what to tell the user, and nothing is typed.

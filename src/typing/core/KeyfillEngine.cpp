@@ -31,6 +31,7 @@ bool KeyfillEngine::run(const std::string& script) {
     if (running_ || !keyboard_.available()) return false;
     running_ = true;
     stopped_ = false;
+    pasteFailed_ = false;
     leftOut_.clear();
     // endRun() must follow beginRun() even when a hook throws, or lent keys stay remapped.
     struct RunGuard {
@@ -42,8 +43,10 @@ bool KeyfillEngine::run(const std::string& script) {
     };
     keyboard_.beginRun();
     RunGuard guard{*this};
-    prepareKeyboard(script);
-    typeElements(script);
+    // Variables are read once: the run lets events in, and a value must not change halfway.
+    const std::vector<Piece> all = pieces(script);
+    prepareKeyboard(all);
+    typePieces(all);
     return true;
 }
 
@@ -51,34 +54,86 @@ bool KeyfillEngine::listed(const std::string& name) const {
     return hooks_.inVars && hooks_.inVars(name);
 }
 
-void KeyfillEngine::prepareKeyboard(const std::string& script) {
-    std::u32string chars;
+std::vector<KeyfillEngine::Piece> KeyfillEngine::pieces(const std::string& script) const {
+    std::vector<Piece> out;
+    std::u32string text;
+    auto endText = [&] {
+        if (!text.empty()) out.push_back({text, 0, false});
+        text.clear();
+    };
+    auto addCharacters = [&](const std::u32string& chars) {
+        for (char32_t c : chars) {
+            if (c < 0x20 || c == 0x7F) {
+                endText();
+                out.push_back({std::u32string(1, c), 0, true});
+            } else {
+                text += c;
+            }
+        }
+    };
     ScriptTokenizer tokens(script);
     ScriptElement e;
     while (tokens.next(e)) {
-        if (e.kind == ScriptElement::Kind::Character)
-            chars += e.character;
-        else if (e.kind == ScriptElement::Kind::Variable && listed(e.name))
-            chars += decodeAll(valueOf(e.name));
+        switch (e.kind) {
+            case ScriptElement::Kind::Character:
+                addCharacters(std::u32string(1, e.character));
+                break;
+            case ScriptElement::Kind::Key:
+                endText();
+                out.push_back({{}, e.virtualKey, false});
+                break;
+            case ScriptElement::Kind::Variable:
+                // The value is typed as it stands: braces in it are characters, not codes.
+                if (listed(e.name)) addCharacters(decodeAll(valueOf(e.name)));
+                break;
+        }
     }
+    endText();
+    return out;
+}
+
+void KeyfillEngine::prepareKeyboard(const std::vector<Piece>& all) {
+    std::u32string chars;
+    for (const Piece& p : all)
+        if (!p.text.empty() && (p.control || !keyboard_.canPaste() || !pasteWanted(p.text)))
+            chars += p.text;
     keyboard_.prepare(chars);
 }
 
-void KeyfillEngine::typeElements(const std::string& script) {
-    ScriptTokenizer tokens(script);
-    ScriptElement e;
-    while (!stopped_ && tokens.next(e)) {
-        switch (e.kind) {
-            case ScriptElement::Kind::Character:
-                SendKey(e.character);
-                break;
-            case ScriptElement::Kind::Key:
-                if (goOn()) SimulateKeystroke(e.virtualKey, 0);
-                break;
-            case ScriptElement::Kind::Variable:
-                if (listed(e.name)) SendVariable(e.name);
-                break;
+bool KeyfillEngine::pasteWanted(const std::u32string& text) {
+    if (pasteFailed_) return false;
+    for (char32_t c : text)
+        if (!keyboard_.hasKey(c)) return true;
+    return false;
+}
+
+void KeyfillEngine::typePieces(const std::vector<Piece>& all) {
+    for (const Piece& p : all) {
+        if (stopped_) break;
+        if (p.text.empty()) {
+            if (goOn()) SimulateKeystroke(p.virtualKey, 0);
+            if (hooks_.afterElement) hooks_.afterElement();
+        } else {
+            typeText(p.text);
         }
+    }
+}
+
+void KeyfillEngine::typeText(const std::u32string& text) {
+    if (keyboard_.canPaste() && text.size() > 0 && text[0] >= 0x20 && pasteWanted(text)) {
+        if (!goOn()) return;
+        const std::function<void()> pump = hooks_.afterElement ? hooks_.afterElement : [] {};
+        if (keyboard_.paste(text, pump)) {
+            if (hooks_.slowDown && hooks_.slowDown() && hooks_.slowWait) hooks_.slowWait();
+            if (hooks_.afterElement) hooks_.afterElement();
+            return;
+        }
+        // The target takes no paste (a terminal, say): keys for the rest of the run.
+        pasteFailed_ = true;
+    }
+    for (char32_t c : text) {
+        if (stopped_) return;
+        SendKey(c);
         if (hooks_.afterElement) hooks_.afterElement();
     }
 }

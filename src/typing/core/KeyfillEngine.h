@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "typing/core/Keyboard.h"
 
@@ -50,8 +51,19 @@ public:
     void SimulateKeystroke(int vk, int scanCode);
 
 private:
-    void typeElements(const std::string& script);
-    void prepareKeyboard(const std::string& script);
+    // The run cut where typing and pasting may change over: text between key codes and
+    // control characters, each key code and control character on its own.
+    struct Piece {
+        std::u32string text;  // empty for a key code
+        int virtualKey = 0;
+        bool control = false;  // text is one control character, typed as its key
+    };
+    std::vector<Piece> pieces(const std::string& script) const;
+    void typePieces(const std::vector<Piece>& all);
+    void prepareKeyboard(const std::vector<Piece>& all);
+    // Text the layout lacks a key for goes through the clipboard, as one paste.
+    bool pasteWanted(const std::u32string& text);
+    void typeText(const std::u32string& text);
     bool listed(const std::string& name) const;
     std::string valueOf(const std::string& name) const;
 
@@ -61,6 +73,7 @@ private:
 
     bool running_ = false;
     bool stopped_ = false;
+    bool pasteFailed_ = false;  // this run's target took no paste: type the rest
     std::u32string leftOut_;
 };
 

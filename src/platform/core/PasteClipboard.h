@@ -1,0 +1,35 @@
+// The clipboard as typing uses it: a run hands text the layout cannot type to the target
+// through the clipboard and the target's paste key, and then gives the user's clipboard
+// back as it was.  The real layers own the desktop's clipboard selection on connections of
+// their own; `pump` keeps our own windows answering while a call waits (one of them may be
+// the clipboard's owner).
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace quorvel {
+
+class PasteClipboard {
+public:
+    using Pump = std::function<void()>;
+    virtual ~PasteClipboard() = default;
+
+    virtual bool usable() const = 0;
+    // The clipboard offers `utf8` as plain text from now on.  The first offer after
+    // construction or restore() first keeps a copy of what the clipboard holds.  False when
+    // the clipboard could not be taken; nothing changed then.
+    virtual bool offer(const std::string& utf8, const Pump& pump) = 0;
+    // Waits until a client has read the offered text in full; false at the limit.
+    virtual bool waitRead(std::chrono::milliseconds limit, const Pump& pump) = 0;
+    // A client that asks for the offered text from now on gets nothing.  True when a client
+    // had already been handed it (the target pastes it after all).
+    virtual bool withdraw() = 0;
+    // The clipboard holds again what it held before the first offer (nothing, when it held
+    // nothing), and goes on serving it while the program runs.  Nothing to do without an
+    // offer since the last restore().
+    virtual void restore(const Pump& pump) = 0;
+};
+
+}  // namespace quorvel
