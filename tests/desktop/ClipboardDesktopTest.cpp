@@ -47,6 +47,10 @@ TEST_F(ClipboardOnX11, ARunBorrowsTheClipboardAndGivesTheUsersBack) {
 
     const std::string text = "Hello \xE4\xB8\xAD\xE6\x96\x87 \xC3\xBC";
     ASSERT_TRUE(clip.offer(text, noPump));
+    // A read before the paste key (a client that reads every change) is no paste.
+    EXPECT_EQ(pasted(), text);
+    EXPECT_FALSE(clip.waitRead(300ms, noPump));
+    clip.pasteKeyFollows(noPump);
     EXPECT_EQ(pasted(), text);
     EXPECT_TRUE(clip.waitRead(2s, noPump));
     // Latin-1 only as STRING; this text is not.
@@ -59,6 +63,7 @@ TEST_F(ClipboardOnX11, ARunBorrowsTheClipboardAndGivesTheUsersBack) {
 
     // A withdrawn text reaches no one, and the user's clipboard still comes back.
     ASSERT_TRUE(clip.offer("second", noPump));
+    clip.pasteKeyFollows(noPump);
     EXPECT_FALSE(clip.withdraw());
     EXPECT_EQ(pasted(), std::nullopt);
     EXPECT_FALSE(clip.waitRead(100ms, noPump));
@@ -88,6 +93,7 @@ TEST_F(ClipboardOnX11, LargeAndEmptyClipboardsComeBackAsTheyWere) {
     userCopies(big);
     const std::string longText(600000, 'x');
     ASSERT_TRUE(clip.offer(longText + "\xCE\xA9", noPump));
+    clip.pasteKeyFollows(noPump);
     EXPECT_EQ(pasted(), longText + "\xCE\xA9");
     EXPECT_TRUE(clip.waitRead(2s, noPump));
     clip.restore(noPump);

@@ -21,6 +21,9 @@ public:
     // construction or restore() first keeps a copy of what the clipboard holds.  False when
     // the clipboard could not be taken; nothing changed then.
     virtual bool offer(const std::string& utf8, const Pump& pump) = 0;
+    // The paste key goes out next.  Only reads from now on count: some clients read the
+    // clipboard whenever it changes (Chromium does), long before a paste.
+    virtual void pasteKeyFollows(const Pump& pump) { (void)pump; }
     // Waits until a client has read the offered text in full; false at the limit.
     virtual bool waitRead(std::chrono::milliseconds limit, const Pump& pump) = 0;
     // A client that asks for the offered text from now on gets nothing.  True when a client

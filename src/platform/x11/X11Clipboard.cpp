@@ -11,6 +11,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -28,6 +29,10 @@ constexpr auto kSaveLimit = 4s;
 // A client that never deletes the property it was given (ICCCM asks it to) is taken to
 // have read it after this.
 constexpr auto kUnconfirmedRead = 300ms;
+// A read asked for with no time of its own (CurrentTime) counts once no timed request
+// followed it this long: a client that reads whenever the clipboard changes asks that way,
+// and its reads say nothing about the paste.
+constexpr auto kUntimedGrace = 150ms;
 // Clipboard contents larger than this are not kept (a huge image would stall the run).
 constexpr std::size_t kSaveCap = 64u << 20;
 
@@ -44,6 +49,7 @@ struct Outgoing {
     Entry entry;
     std::size_t offset = 0;
     bool runText = false;
+    bool untimed = false;
     Clock::time_point deadline;
 };
 
@@ -52,6 +58,7 @@ struct PendingRead {
     xcb_window_t requestor;
     xcb_atom_t property;
     Clock::time_point deadline;
+    bool untimed;
 };
 
 }  // namespace
@@ -80,8 +87,13 @@ struct X11Clipboard::Impl {
     std::vector<Entry> serving;
     bool servingRunText = false;
     bool withdrawn = false;
-    bool handedOut = false;  // the current run text was given to a client
+    // Requests stamped before this server time were not made by the paste key.
+    xcb_timestamp_t keyTime = 0;
+    bool keySent = false;
+    bool handedOut = false;  // the current run text was given to a client after the key
     int reads = 0;           // ... and read in full, this many times
+    bool timedRequest = false;              // a request stamped after the key came
+    std::optional<Clock::time_point> untimedReadAt;  // an unstamped read ended then
     std::vector<PendingRead> pending;
     std::vector<Outgoing> outgoing;
     bool saved = false, savedHadOwner = false, lostSinceOffer = false;
@@ -189,7 +201,11 @@ struct X11Clipboard::Impl {
             expire();
             xcb_flush(c);
             pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {wake[0], POLLIN, 0}};
-            const bool waiting = !pending.empty() || !outgoing.empty();
+            bool waiting = !pending.empty() || !outgoing.empty();
+            {
+                std::lock_guard<std::mutex> lock(m);
+                waiting = waiting || untimedReadAt.has_value();
+            }
             if (poll(fds, 2, waiting ? 20 : 1000) > 0 && (fds[1].revents & POLLIN)) {
                 char buf[64];
                 (void)!read(wake[0], buf, sizeof buf);
@@ -274,8 +290,15 @@ struct X11Clipboard::Impl {
             notify(r, XCB_NONE);
             return;
         }
-        const bool runText = servingRunText && it->target != PASSWORD_HINT;
+        // The run's text counts as pasted only when asked for after the paste key.
+        const bool timed = r.time != XCB_CURRENT_TIME;
+        const bool afterKey = keySent && (!timed || r.time >= keyTime);
+        const bool runText = servingRunText && it->target != PASSWORD_HINT && afterKey;
         if (runText) handedOut = true;
+        if (runText && timed) {
+            timedRequest = true;
+            untimedReadAt.reset();
+        }
         const Entry entry = *it;
         lock.unlock();
         // Listen before the client can delete the property, or its deletion is missed.
@@ -284,19 +307,24 @@ struct X11Clipboard::Impl {
             const std::uint32_t size = static_cast<std::uint32_t>(entry.bytes.size());
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, r.requestor, property, INCR, 32, 1,
                                 &size);
-            outgoing.push_back({r.requestor, property, entry, 0, runText, Clock::now() + 5s});
+            outgoing.push_back({r.requestor, property, entry, 0, runText, !timed, Clock::now() + 5s});
         } else {
             const unsigned unit = entry.format / 8;
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, r.requestor, property, entry.type,
                                 entry.format, static_cast<std::uint32_t>(entry.bytes.size() / unit),
                                 entry.bytes.data());
-            if (runText) pending.push_back({r.requestor, property, Clock::now() + kUnconfirmedRead});
+            if (runText)
+                pending.push_back({r.requestor, property, Clock::now() + kUnconfirmedRead, !timed});
         }
         notify(r, property);
     }
 
-    void countRead() {
+    void countRead(bool untimed) {
         std::lock_guard<std::mutex> lock(m);
+        if (untimed) {
+            if (!timedRequest) untimedReadAt = Clock::now();
+            return;
+        }
         ++reads;
         cv.notify_all();
     }
@@ -307,8 +335,9 @@ struct X11Clipboard::Impl {
             return r.requestor == p.window && r.property == p.atom;
         });
         if (read != pending.end()) {
+            const bool untimed = read->untimed;
             pending.erase(read);
-            countRead();
+            countRead(untimed);
             return;
         }
         auto out = std::find_if(outgoing.begin(), outgoing.end(), [&](const Outgoing& o) {
@@ -316,7 +345,7 @@ struct X11Clipboard::Impl {
         });
         if (out == outgoing.end()) return;
         // The client took the last piece: the next one, or the empty piece that ends it.
-        const std::size_t unit = out->entry.format / 8;
+        const std::size_t unit = out->entry.format / 8u;
         const std::size_t n = std::min(chunk, out->entry.bytes.size() - out->offset);
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, out->requestor, out->property,
                             out->entry.type, out->entry.format,
@@ -324,9 +353,9 @@ struct X11Clipboard::Impl {
                             out->entry.bytes.data() + out->offset);
         out->deadline = Clock::now() + 5s;
         if (n == 0) {
-            const bool runText = out->runText;
+            const bool runText = out->runText, untimed = out->untimed;
             outgoing.erase(out);
-            if (runText) countRead();
+            if (runText) countRead(untimed);
         } else {
             out->offset += n;
         }
@@ -339,8 +368,17 @@ struct X11Clipboard::Impl {
                 ++it;
                 continue;
             }
+            const bool untimed = it->untimed;
             it = pending.erase(it);
-            countRead();
+            countRead(untimed);
+        }
+        {
+            std::lock_guard<std::mutex> lock(m);
+            if (untimedReadAt && now - *untimedReadAt >= kUntimedGrace) {
+                untimedReadAt.reset();
+                ++reads;
+                cv.notify_all();
+            }
         }
         outgoing.erase(std::remove_if(outgoing.begin(), outgoing.end(),
                                       [&](const Outgoing& o) { return o.deadline <= now; }),
@@ -558,8 +596,11 @@ bool X11Clipboard::offer(const std::string& utf8, const Pump& pump) {
                 d.serving = entries;
                 d.servingRunText = true;
                 d.withdrawn = false;
+                d.keySent = false;
                 d.handedOut = false;
                 d.reads = 0;
+                d.timedRequest = false;
+                d.untimedReadAt.reset();
             }
             d.pending.clear();
             ok = d.takeOwnership();
@@ -570,6 +611,22 @@ bool X11Clipboard::offer(const std::string& utf8, const Pump& pump) {
         },
         pump);
     return ok;
+}
+
+void X11Clipboard::pasteKeyFollows(const Pump& pump) {
+    if (!usable()) return;
+    d_->run(
+        [&] {
+            const xcb_timestamp_t now = d_->serverTime();
+            std::lock_guard<std::mutex> lock(d_->m);
+            d_->keyTime = now;
+            d_->keySent = true;
+            d_->handedOut = false;
+            d_->reads = 0;
+            d_->timedRequest = false;
+            d_->untimedReadAt.reset();
+        },
+        pump);
 }
 
 bool X11Clipboard::waitRead(std::chrono::milliseconds limit, const Pump& pump) {

@@ -21,6 +21,7 @@ public:
 
     bool usable() const override;
     bool offer(const std::string& utf8, const Pump& pump) override;
+    void pasteKeyFollows(const Pump& pump) override;
     bool waitRead(std::chrono::milliseconds limit, const Pump& pump) override;
     bool withdraw() override;
     void restore(const Pump& pump) override;

@@ -536,6 +536,7 @@ bool XTestKeyboard::paste(const std::u32string& text, const std::function<void()
     const KeyScan v = scan(U'v');
     if (v.key < 0 || v.shiftState != 0) return false;
     if (!d_->clipboard->offer(utf8, pump)) return false;
+    d_->clipboard->pasteKeyFollows(pump);
     keyDown(VK_CONTROL);
     keyDown(v.key);
     keyUp(v.key);
