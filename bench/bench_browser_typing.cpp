@@ -6,9 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,13 +42,16 @@ std::string makeText(std::size_t length) {
     return text;
 }
 
-// ASCII words with `distinct` different CJK characters among them, one in about eight.
+// ASCII words with `distinct` different CJK characters among them, one in about eight, and
+// a line break every 500 characters.
 std::string makeCjkText(std::size_t length, unsigned distinct) {
     std::string text;
     unsigned seed = 777;
     for (std::size_t chars = 0; chars < length; ++chars) {
         seed = seed * 1103515245u + 12345u;
-        if ((seed >> 8) % 8 == 0) {
+        if (chars % 500 == 499) {
+            text += '\n';
+        } else if ((seed >> 8) % 8 == 0) {
             const char32_t c = 0x4E00 + (seed >> 12) % distinct;
             text += static_cast<char>(0xE0 | (c >> 12));
             text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
@@ -62,21 +63,6 @@ std::string makeCjkText(std::size_t length, unsigned distinct) {
         }
     }
     return text;
-}
-
-// The proportional set size of a process and all its descendants, in MiB: what a
-// browser's processes together hold, shared pages counted once.
-double treeMiB(pid_t root) {
-    std::vector<pid_t> all = descendantsOf(root);
-    all.push_back(root);
-    double kib = 0;
-    for (pid_t p : all) {
-        std::ifstream in("/proc/" + std::to_string(p) + "/smaps_rollup");
-        std::string line;
-        while (std::getline(in, line))
-            if (line.rfind("Pss:", 0) == 0) kib += std::strtod(line.c_str() + 4, nullptr);
-    }
-    return kib / 1024;
 }
 
 std::size_t codePoints(const std::string& s) {
@@ -120,7 +106,7 @@ public:
         session_.activate(browser_.window);
         server_.clearFields();
         server_.waitFor([&] { return server_.lastReport().value("t").empty(); }, 10s);
-        const double before = treeMiB(browser_.process->pid());
+        const double before = processTreeMiB(browser_.process->pid());
         const auto start = Clock::now();
         type();
         const double sent = std::chrono::duration<double>(Clock::now() - start).count();
@@ -145,7 +131,7 @@ public:
         r.seconds = std::chrono::duration<double>((r.exact ? Clock::now() : lastChange) - start)
                         .count();
         r.sent = sent;
-        r.growthMiB = treeMiB(browser_.process->pid()) - before;
+        r.growthMiB = processTreeMiB(browser_.process->pid()) - before;
         r.got = codePoints(server_.lastReport().value("t"));
         return r;
     }

@@ -4,6 +4,7 @@
 
 #include "platform/portal/PortalBackends.h"
 #include "platform/wayland/ForeignToplevelWindow.h"
+#include "platform/wayland/WaylandClipboard.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "platform/wayland/WaylandKeyboard.h"
 #include "platform/x11/X11ActiveWindow.h"
@@ -46,7 +47,14 @@ bool makeWlrootsBackends(TypingBackends& b) {
                         .arg(lacks.join(QStringLiteral(" and ")));
         return false;
     }
-    b.keyboard = std::make_unique<WaylandKeyboard>(connection);
+    // Text beyond the keymap is pasted where the compositor lets us set the clipboard.
+    std::unique_ptr<PasteClipboard> clipboard;
+    if (pasteWanted())
+        clipboard = std::make_unique<BothClipboards>(
+            std::make_unique<WaylandClipboard>(nullptr, false),
+            std::make_unique<WaylandClipboard>(nullptr, true));
+    if (clipboard && !clipboard->usable()) clipboard.reset();
+    b.keyboard = std::make_unique<WaylandKeyboard>(connection, std::move(clipboard));
     b.activeWindow = std::make_unique<ForeignToplevelWindow>(connection, ownAppId().toStdString());
     if (!b.keyboard->available() || !b.activeWindow->available()) {
         b.keyboard.reset();

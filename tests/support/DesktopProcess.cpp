@@ -177,6 +177,19 @@ void stopProcessGroup(pid_t pid, std::chrono::milliseconds grace) {
     }
 }
 
+double processTreeMiB(pid_t root) {
+    std::vector<pid_t> all = descendantsOf(root);
+    all.push_back(root);
+    double kib = 0;
+    for (pid_t p : all) {
+        std::ifstream in("/proc/" + std::to_string(p) + "/smaps_rollup");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("Pss:", 0) == 0) kib += std::strtod(line.c_str() + 4, nullptr);
+    }
+    return kib / 1024;
+}
+
 std::vector<pid_t> descendantsOf(pid_t ancestor) {
     std::map<pid_t, pid_t> parent;
     if (DIR* d = opendir("/proc")) {

@@ -36,6 +36,10 @@ void stopProcessGroup(pid_t pid, std::chrono::milliseconds grace);
 // Every process whose chain of parents leads to `ancestor` (not `ancestor` itself).
 std::vector<pid_t> descendantsOf(pid_t ancestor);
 
+// What a process and all its descendants hold in memory together, in MiB: the sum of their
+// proportional set sizes, so pages they share count once.
+double processTreeMiB(pid_t root);
+
 class ChildProcess {
 public:
     ChildProcess(pid_t pid, std::string name, std::string logFile);

@@ -28,6 +28,7 @@ constexpr FixedKey kFixedKeys[] = {
     {fixed_keycode::kLeft, "LEFT", "ONE_LEVEL", "Left"},
     {fixed_keycode::kRight, "RGHT", "ONE_LEVEL", "Right"},
     {fixed_keycode::kDown, "DOWN", "ONE_LEVEL", "Down"},
+    {fixed_keycode::kInsert, "INS", "ONE_LEVEL", "Insert"},  // Shift+Insert pastes
 };
 
 // Keys clients read by their position, whatever keysym the keymap gives them: Chromium on

@@ -24,6 +24,7 @@ constexpr int kUp = 111;
 constexpr int kLeft = 113;
 constexpr int kRight = 114;
 constexpr int kDown = 116;
+constexpr int kInsert = 118;
 }  // namespace fixed_keycode
 
 // Real modifier masks the keymap binds the modifier keys to.

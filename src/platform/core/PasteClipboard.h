@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace quorvel {
@@ -34,5 +35,32 @@ public:
     // offer since the last restore().
     virtual void restore(const Pump& pump) = 0;
 };
+
+// The clipboard and the primary selection as one: the text goes on both, and a read of
+// either counts.  Usable when the clipboard is; the primary selection is optional.
+class BothClipboards : public PasteClipboard {
+public:
+    BothClipboards(std::unique_ptr<PasteClipboard> clipboard,
+                   std::unique_ptr<PasteClipboard> primary);
+    bool usable() const override;
+    bool offer(const std::string& utf8, const Pump& pump) override;
+    void pasteKeyFollows(const Pump& pump) override;
+    bool waitRead(std::chrono::milliseconds limit, const Pump& pump) override;
+    bool withdraw() override;
+    void restore(const Pump& pump) override;
+
+private:
+    std::unique_ptr<PasteClipboard> clipboard_, primary_;
+    bool primaryOffered_ = false;
+};
+
+// Whether typing may paste at all.  Off unless QUORVEL_PASTE=1: Chromium on X11 was seen
+// to drop a paste it had read (about one in 60), so paste is not yet the default.
+bool pasteWanted();
+
+// One paste: `utf8` offered, the paste key pressed, and the target's read awaited.  True
+// once the target has the text; false when it took none (then nothing of it arrives).
+bool pasteThrough(PasteClipboard& clipboard, const std::string& utf8,
+                  const std::function<void()>& pressPasteKey, const PasteClipboard::Pump& pump);
 
 }  // namespace quorvel

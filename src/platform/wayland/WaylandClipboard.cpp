@@ -93,6 +93,7 @@ struct WaylandClipboard::Worker {
     bool stopping = false;
     bool broken = false;
     bool withdrawn = false;
+    bool primary = false;          // serves the primary selection, not the clipboard
     bool handed = false;           // a client was given the text of the offer in force
     std::uint64_t generation = 0;  // the offer in force, counted from 1
     int reads = 0;                 // full reads of that offer's text
@@ -150,6 +151,15 @@ struct WaylandClipboard::Worker {
                             zwlr_data_control_offer_v1* offer);
     static void onSelection(void* data, zwlr_data_control_device_v1*,
                             zwlr_data_control_offer_v1* offer);
+    static void dropOffer(Worker* w, zwlr_data_control_offer_v1* offer);
+    void takeSelection(zwlr_data_control_offer_v1* offer);
+    // The selection set or given back, whichever this worker serves.
+    void setSelection(zwlr_data_control_source_v1* source) {
+        if (primary)
+            zwlr_data_control_device_v1_set_primary_selection(device, source);
+        else
+            zwlr_data_control_device_v1_set_selection(device, source);
+    }
     static void onFinished(void* data, zwlr_data_control_device_v1* device);
     static void onPrimarySelection(void* data, zwlr_data_control_device_v1*,
                                    zwlr_data_control_offer_v1* offer);
@@ -184,6 +194,18 @@ void WaylandClipboard::Worker::onOfferType(void* data, zwlr_data_control_offer_v
 void WaylandClipboard::Worker::onSelection(void* data, zwlr_data_control_device_v1*,
                                            zwlr_data_control_offer_v1* offer) {
     auto* w = static_cast<Worker*>(data);
+    if (w->primary) return dropOffer(w, offer);
+    w->takeSelection(offer);
+}
+
+void WaylandClipboard::Worker::dropOffer(Worker* w, zwlr_data_control_offer_v1* offer) {
+    if (!offer) return;
+    w->offers.erase(offer);
+    zwlr_data_control_offer_v1_destroy(offer);
+}
+
+void WaylandClipboard::Worker::takeSelection(zwlr_data_control_offer_v1* offer) {
+    Worker* w = this;
     if (w->selection && w->selection != offer) {
         w->offers.erase(w->selection);
         // An offer being read stays until its reads are done.
@@ -195,11 +217,10 @@ void WaylandClipboard::Worker::onSelection(void* data, zwlr_data_control_device_
 
 void WaylandClipboard::Worker::onPrimarySelection(void* data, zwlr_data_control_device_v1*,
                                                   zwlr_data_control_offer_v1* offer) {
-    // Bound at version 1, the compositor sends none; the primary selection is not ours.
+    // The worker of the clipboard drops these; the primary selection's takes them.
     auto* w = static_cast<Worker*>(data);
-    if (!offer) return;
-    w->offers.erase(offer);
-    zwlr_data_control_offer_v1_destroy(offer);
+    if (!w->primary) return dropOffer(w, offer);
+    w->takeSelection(offer);
 }
 
 void WaylandClipboard::Worker::onFinished(void* data, zwlr_data_control_device_v1* device) {
@@ -406,7 +427,7 @@ void WaylandClipboard::Worker::setRunSource() {
     zwlr_data_control_source_v1_add_listener(source, &kSourceListener, this);
     for (const char* t : kTextTypes) zwlr_data_control_source_v1_offer(source, t);
     zwlr_data_control_source_v1_offer(source, kHistoryHint);
-    zwlr_data_control_device_v1_set_selection(device, source);
+    setSelection(source);
     // The old source goes only now, so the clipboard is never empty in between.
     if (runSource) zwlr_data_control_source_v1_destroy(runSource);
     runSource = source;
@@ -425,14 +446,14 @@ void WaylandClipboard::Worker::giveBack() {
     zwlr_data_control_source_v1* old = restoredSource;
     restoredSource = nullptr;
     if (kept.empty()) {
-        zwlr_data_control_device_v1_set_selection(device, nullptr);
+        setSelection(nullptr);
         restored.clear();
     } else {
         restoredSource = zwlr_data_control_manager_v1_create_data_source(manager);
         zwlr_data_control_source_v1_add_listener(restoredSource, &kSourceListener, this);
         for (const auto& [type, bytes] : kept)
             zwlr_data_control_source_v1_offer(restoredSource, type.c_str());
-        zwlr_data_control_device_v1_set_selection(device, restoredSource);
+        setSelection(restoredSource);
         restored = std::move(kept);
     }
     kept.clear();
@@ -547,13 +568,17 @@ WaylandClipboard::Worker::~Worker() {
     connection->flush();
 }
 
-WaylandClipboard::WaylandClipboard(const char* display) : worker_(std::make_unique<Worker>()) {
+WaylandClipboard::WaylandClipboard(const char* display, bool primary)
+    : worker_(std::make_unique<Worker>()) {
     Worker& w = *worker_;
+    w.primary = primary;
+    std::uint32_t version = 0;
     w.connection = WaylandConnection::open(display);
     if (!w.connection || !w.connection->seat()) return;
     w.manager = static_cast<zwlr_data_control_manager_v1*>(
-        w.connection->bind(&zwlr_data_control_manager_v1_interface, 1));
+        w.connection->bind(&zwlr_data_control_manager_v1_interface, primary ? 2 : 1, &version));
     if (!w.manager) return;
+    if (version < (primary ? 2u : 1u)) return;  // no primary selection before version 2
     w.device = zwlr_data_control_manager_v1_get_data_device(w.manager, w.connection->seat());
     zwlr_data_control_device_v1_add_listener(w.device, &Worker::kDeviceListener, &w);
     // The first selection event comes with the device: what the clipboard holds now.
@@ -571,6 +596,13 @@ bool WaylandClipboard::usable() const {
 
 bool WaylandClipboard::offer(const std::string& utf8, const Pump& pump) {
     return worker_->call(Worker::Task::Offer, utf8, pump);
+}
+
+void WaylandClipboard::pasteKeyFollows(const Pump& pump) {
+    (void)pump;
+    std::lock_guard lock(worker_->mutex);
+    worker_->reads = 0;
+    worker_->handed = false;
 }
 
 bool WaylandClipboard::waitRead(std::chrono::milliseconds limit, const Pump& pump) {

@@ -14,14 +14,17 @@ namespace quorvel {
 
 class WaylandClipboard : public PasteClipboard {
 public:
-    // nullptr: the compositor of $WAYLAND_DISPLAY.
-    explicit WaylandClipboard(const char* display = nullptr);
+    // nullptr: the compositor of $WAYLAND_DISPLAY.  `primary`: the primary selection (what
+    // terminals paste with Shift+Insert) instead of the clipboard; needs the protocol's
+    // version 2, else the object is not usable.
+    explicit WaylandClipboard(const char* display = nullptr, bool primary = false);
     ~WaylandClipboard() override;
     WaylandClipboard(const WaylandClipboard&) = delete;
     WaylandClipboard& operator=(const WaylandClipboard&) = delete;
 
     bool usable() const override;
     bool offer(const std::string& utf8, const Pump& pump) override;
+    void pasteKeyFollows(const Pump& pump) override;
     bool waitRead(std::chrono::milliseconds limit, const Pump& pump) override;
     bool withdraw() override;
     void restore(const Pump& pump) override;

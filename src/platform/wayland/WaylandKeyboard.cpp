@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "model/Text.h"
 #include "platform/wayland/WaylandConnection.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 
@@ -33,6 +34,7 @@ KeyInfo keyInfo(int key) {
         case VK_UP: return {fixed_keycode::kUp, 0};
         case VK_RIGHT: return {fixed_keycode::kRight, 0};
         case VK_DOWN: return {fixed_keycode::kDown, 0};
+        case VK_INSERT: return {fixed_keycode::kInsert, 0};
         case VK_SHIFT: return {fixed_keycode::kShift, modifier_mask::kShift};
         case VK_CONTROL: return {fixed_keycode::kControl, modifier_mask::kControl};
         case VK_MENU: return {fixed_keycode::kAlt, modifier_mask::kAlt};
@@ -49,8 +51,9 @@ std::uint32_t nowMilliseconds() {
 
 }  // namespace
 
-WaylandKeyboard::WaylandKeyboard(std::shared_ptr<WaylandConnection> connection)
-    : connection_(std::move(connection)) {
+WaylandKeyboard::WaylandKeyboard(std::shared_ptr<WaylandConnection> connection,
+                                 std::unique_ptr<PasteClipboard> clipboard)
+    : connection_(std::move(connection)), clipboard_(std::move(clipboard)) {
     if (!connection_ || !connection_->seat()) return;
     manager_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
         connection_->bind(&zwp_virtual_keyboard_manager_v1_interface, 1));
@@ -130,6 +133,29 @@ KeyScan WaylandKeyboard::scan(char32_t ch) {
     return {kCharKeyBase + l.keycode, 0};
 }
 
+bool WaylandKeyboard::hasKey(char32_t ch) { return ch >= 0x20 && ch < 0x7F; }
+
+bool WaylandKeyboard::canPaste() const { return clipboard_ && clipboard_->usable(); }
+
+bool WaylandKeyboard::paste(const std::u32string& text, const std::function<void()>& pump) {
+    if (!available() || !canPaste()) return false;
+    std::string utf8;
+    for (char32_t c : text) appendUtf8(utf8, c);
+    // Shift+Insert: browsers, GTK and Qt paste the clipboard with it, terminals (where
+    // Ctrl+V is a character of its own) the primary selection; both hold the text.  The
+    // keymap must be this run's before the paste key goes out.
+    if (!keymapSentThisRun_) {
+        if (!sendKeymap()) return false;
+        keymapSentThisRun_ = true;
+    }
+    return pasteThrough(*clipboard_, utf8, [&] {
+        keyDown(VK_SHIFT);
+        keyDown(VK_INSERT);
+        keyUp(VK_INSERT);
+        keyUp(VK_SHIFT);
+    }, pump);
+}
+
 void WaylandKeyboard::keyDown(int key) {
     if (available()) send(key, true);
 }
@@ -192,6 +218,8 @@ void WaylandKeyboard::endRun() {
     // Every key is with the compositor, and so on its way to the target, before the run
     // counts as done.
     connection_->roundtrip();
+    // Every paste was read before the run went on, so the user's clipboard can come back.
+    if (clipboard_) clipboard_->restore({});
 }
 
 }  // namespace quorvel

@@ -1,5 +1,7 @@
 // The keyboard layer on wlroots compositors: a virtual keyboard of our own whose keymap
-// holds exactly the characters the run types, each on a key of its own.
+// holds exactly the characters the run types, each on a key of its own.  With a clipboard,
+// text beyond ASCII is pasted instead: the keymap then stays small and the same from run to
+// run, and no client reloads keymaps in the middle of a text.
 #pragma once
 
 #include <chrono>
@@ -9,6 +11,7 @@
 #include <set>
 
 #include "platform/core/CharacterKeymap.h"
+#include "platform/core/PasteClipboard.h"
 #include "typing/core/Keyboard.h"
 
 struct zwp_virtual_keyboard_manager_v1;
@@ -20,7 +23,8 @@ class WaylandConnection;
 
 class WaylandKeyboard : public Keyboard {
 public:
-    explicit WaylandKeyboard(std::shared_ptr<WaylandConnection> connection);
+    explicit WaylandKeyboard(std::shared_ptr<WaylandConnection> connection,
+                             std::unique_ptr<PasteClipboard> clipboard = nullptr);
     ~WaylandKeyboard() override;
     WaylandKeyboard(const WaylandKeyboard&) = delete;
     WaylandKeyboard& operator=(const WaylandKeyboard&) = delete;
@@ -32,6 +36,9 @@ public:
     KeyScan scan(char32_t ch) override;
     void keyDown(int key) override;
     void keyUp(int key) override;
+    bool hasKey(char32_t ch) override;
+    bool canPaste() const override;
+    bool paste(const std::u32string& text, const std::function<void()>& pump) override;
 
     // For tests and benchmarks: keymaps sent since construction.
     std::size_t keymapsSent() const { return keymapsSent_; }
@@ -43,6 +50,7 @@ private:
     void pace();
 
     std::shared_ptr<WaylandConnection> connection_;
+    std::unique_ptr<PasteClipboard> clipboard_;
     zwp_virtual_keyboard_manager_v1* manager_ = nullptr;
     zwp_virtual_keyboard_v1* keyboard_ = nullptr;
     bool keymapOk_ = false;

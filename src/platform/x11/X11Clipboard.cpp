@@ -11,7 +11,6 @@
 #include <cstring>
 #include <deque>
 #include <functional>
-#include <optional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -29,10 +28,18 @@ constexpr auto kSaveLimit = 4s;
 // A client that never deletes the property it was given (ICCCM asks it to) is taken to
 // have read it after this.
 constexpr auto kUnconfirmedRead = 300ms;
-// A read asked for with no time of its own (CurrentTime) counts once no timed request
-// followed it this long: a client that reads whenever the clipboard changes asks that way,
-// and its reads say nothing about the paste.
-constexpr auto kUntimedGrace = 150ms;
+// Some clients read the clipboard whenever it changes (Chromium does, with the same window
+// and the same CurrentTime it pastes with): the paste key waits until the clipboard has
+// had no request for this long after an offer, at most kSettleLimit.
+constexpr auto kSettle = 30ms;
+constexpr auto kSettleLimit = 300ms;
+// Chromium inserts what it read only a while after the read, and loses it when the
+// clipboard changes meanwhile: a paste ends when the clipboard has been quiet this long
+// after the read (Chromium asks for the clipboard's forms again when it is done).
+constexpr auto kQuietAfterRead = 120ms;
+constexpr auto kQuietLimit = 2s;
+// A target that asked for anything after the paste key is pasting: it gets this long.
+constexpr auto kEngagedLimit = 10s;
 // Clipboard contents larger than this are not kept (a huge image would stall the run).
 constexpr std::size_t kSaveCap = 64u << 20;
 
@@ -49,7 +56,6 @@ struct Outgoing {
     Entry entry;
     std::size_t offset = 0;
     bool runText = false;
-    bool untimed = false;
     Clock::time_point deadline;
 };
 
@@ -58,7 +64,6 @@ struct PendingRead {
     xcb_window_t requestor;
     xcb_atom_t property;
     Clock::time_point deadline;
-    bool untimed;
 };
 
 }  // namespace
@@ -92,14 +97,14 @@ struct X11Clipboard::Impl {
     bool keySent = false;
     bool handedOut = false;  // the current run text was given to a client after the key
     int reads = 0;           // ... and read in full, this many times
-    bool timedRequest = false;              // a request stamped after the key came
-    std::optional<Clock::time_point> untimedReadAt;  // an unstamped read ended then
+    bool engaged = false;                    // a request came after the key
+    Clock::time_point lastRequest{};         // when the last request came
     std::vector<PendingRead> pending;
     std::vector<Outgoing> outgoing;
     bool saved = false, savedHadOwner = false, lostSinceOffer = false;
     std::vector<Entry> savedEntries;
 
-    explicit Impl(const std::string& name) {
+    Impl(const std::string& name, const std::string& selection) {
         c = xcb_connect(name.empty() ? nullptr : name.c_str(), nullptr);
         if (!c || xcb_connection_has_error(c)) return;
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
@@ -108,7 +113,7 @@ struct X11Clipboard::Impl {
         xcb_create_window(c, XCB_COPY_FROM_PARENT, win, screen->root, -1, -1, 1, 1, 0,
                           XCB_WINDOW_CLASS_INPUT_ONLY, screen->root_visual, XCB_CW_EVENT_MASK,
                           mask);
-        CLIPBOARD = atom("CLIPBOARD");
+        CLIPBOARD = atom(selection.c_str());  // the selection this object serves
         TARGETS = atom("TARGETS");
         TIMESTAMP = atom("TIMESTAMP");
         MULTIPLE = atom("MULTIPLE");
@@ -201,11 +206,7 @@ struct X11Clipboard::Impl {
             expire();
             xcb_flush(c);
             pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {wake[0], POLLIN, 0}};
-            bool waiting = !pending.empty() || !outgoing.empty();
-            {
-                std::lock_guard<std::mutex> lock(m);
-                waiting = waiting || untimedReadAt.has_value();
-            }
+            const bool waiting = !pending.empty() || !outgoing.empty();
             if (poll(fds, 2, waiting ? 20 : 1000) > 0 && (fds[1].revents & POLLIN)) {
                 char buf[64];
                 (void)!read(wake[0], buf, sizeof buf);
@@ -260,6 +261,11 @@ struct X11Clipboard::Impl {
     void answer(const xcb_selection_request_event_t& r) {
         const xcb_atom_t property = r.property ? r.property : r.target;  // pre-ICCCM clients
         std::unique_lock<std::mutex> lock(m);
+        lastRequest = Clock::now();
+        if (keySent && servingRunText && !withdrawn) {
+            engaged = true;
+            cv.notify_all();
+        }
         const bool refuse = !owning || r.selection != CLIPBOARD ||
                             (servingRunText && withdrawn) || r.target == MULTIPLE;
         if (refuse) {
@@ -290,15 +296,11 @@ struct X11Clipboard::Impl {
             notify(r, XCB_NONE);
             return;
         }
-        // The run's text counts as pasted only when asked for after the paste key.
-        const bool timed = r.time != XCB_CURRENT_TIME;
-        const bool afterKey = keySent && (!timed || r.time >= keyTime);
+        // The run's text counts as pasted only when asked for after the paste key (one
+        // stamped with an earlier time was made before it).
+        const bool afterKey = keySent && (r.time == XCB_CURRENT_TIME || r.time >= keyTime);
         const bool runText = servingRunText && it->target != PASSWORD_HINT && afterKey;
         if (runText) handedOut = true;
-        if (runText && timed) {
-            timedRequest = true;
-            untimedReadAt.reset();
-        }
         const Entry entry = *it;
         lock.unlock();
         // Listen before the client can delete the property, or its deletion is missed.
@@ -307,24 +309,20 @@ struct X11Clipboard::Impl {
             const std::uint32_t size = static_cast<std::uint32_t>(entry.bytes.size());
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, r.requestor, property, INCR, 32, 1,
                                 &size);
-            outgoing.push_back({r.requestor, property, entry, 0, runText, !timed, Clock::now() + 5s});
+            outgoing.push_back({r.requestor, property, entry, 0, runText, Clock::now() + 5s});
         } else {
             const unsigned unit = entry.format / 8;
             xcb_change_property(c, XCB_PROP_MODE_REPLACE, r.requestor, property, entry.type,
                                 entry.format, static_cast<std::uint32_t>(entry.bytes.size() / unit),
                                 entry.bytes.data());
             if (runText)
-                pending.push_back({r.requestor, property, Clock::now() + kUnconfirmedRead, !timed});
+                pending.push_back({r.requestor, property, Clock::now() + kUnconfirmedRead});
         }
         notify(r, property);
     }
 
-    void countRead(bool untimed) {
+    void countRead() {
         std::lock_guard<std::mutex> lock(m);
-        if (untimed) {
-            if (!timedRequest) untimedReadAt = Clock::now();
-            return;
-        }
         ++reads;
         cv.notify_all();
     }
@@ -335,9 +333,8 @@ struct X11Clipboard::Impl {
             return r.requestor == p.window && r.property == p.atom;
         });
         if (read != pending.end()) {
-            const bool untimed = read->untimed;
             pending.erase(read);
-            countRead(untimed);
+            countRead();
             return;
         }
         auto out = std::find_if(outgoing.begin(), outgoing.end(), [&](const Outgoing& o) {
@@ -353,9 +350,9 @@ struct X11Clipboard::Impl {
                             out->entry.bytes.data() + out->offset);
         out->deadline = Clock::now() + 5s;
         if (n == 0) {
-            const bool runText = out->runText, untimed = out->untimed;
+            const bool runText = out->runText;
             outgoing.erase(out);
-            if (runText) countRead(untimed);
+            if (runText) countRead();
         } else {
             out->offset += n;
         }
@@ -368,17 +365,8 @@ struct X11Clipboard::Impl {
                 ++it;
                 continue;
             }
-            const bool untimed = it->untimed;
             it = pending.erase(it);
-            countRead(untimed);
-        }
-        {
-            std::lock_guard<std::mutex> lock(m);
-            if (untimedReadAt && now - *untimedReadAt >= kUntimedGrace) {
-                untimedReadAt.reset();
-                ++reads;
-                cv.notify_all();
-            }
+            countRead();
         }
         outgoing.erase(std::remove_if(outgoing.begin(), outgoing.end(),
                                       [&](const Outgoing& o) { return o.deadline <= now; }),
@@ -554,6 +542,7 @@ struct X11Clipboard::Impl {
 
     // At exit, a clipboard manager (ICCCM's CLIPBOARD_MANAGER) may keep what we serve.
     void handToManager() {
+        if (CLIPBOARD != atom("CLIPBOARD")) return;  // managers keep the clipboard only
         {
             std::lock_guard<std::mutex> lock(m);
             if (!owning || servingRunText || serving.empty()) return;
@@ -568,8 +557,8 @@ struct X11Clipboard::Impl {
     }
 };
 
-X11Clipboard::X11Clipboard(const std::string& displayName)
-    : d_(std::make_unique<Impl>(displayName)) {}
+X11Clipboard::X11Clipboard(const std::string& displayName, const std::string& selection)
+    : d_(std::make_unique<Impl>(displayName, selection)) {}
 
 X11Clipboard::~X11Clipboard() = default;
 
@@ -599,8 +588,7 @@ bool X11Clipboard::offer(const std::string& utf8, const Pump& pump) {
                 d.keySent = false;
                 d.handedOut = false;
                 d.reads = 0;
-                d.timedRequest = false;
-                d.untimedReadAt.reset();
+                d.engaged = false;
             }
             d.pending.clear();
             ok = d.takeOwnership();
@@ -617,22 +605,39 @@ void X11Clipboard::pasteKeyFollows(const Pump& pump) {
     if (!usable()) return;
     d_->run(
         [&] {
-            const xcb_timestamp_t now = d_->serverTime();
-            std::lock_guard<std::mutex> lock(d_->m);
-            d_->keyTime = now;
-            d_->keySent = true;
-            d_->handedOut = false;
-            d_->reads = 0;
-            d_->timedRequest = false;
-            d_->untimedReadAt.reset();
+            Impl& d = *d_;
+            // Let the clients that read every change have their read first.
+            const auto limit = Clock::now() + kSettleLimit;
+            for (;;) {
+                const auto now = Clock::now();
+                Clock::time_point last;
+                {
+                    std::lock_guard<std::mutex> lock(d.m);
+                    last = d.lastRequest;
+                }
+                if (now >= limit || now - last >= kSettle) break;
+                if (xcb_generic_event_t* e = d.waitFor([](xcb_generic_event_t*) { return false; },
+                                                       std::min(limit, last + kSettle)))
+                    std::free(e);
+            }
+            const xcb_timestamp_t now = d.serverTime();
+            std::lock_guard<std::mutex> lock(d.m);
+            d.keyTime = now;
+            d.keySent = true;
+            d.handedOut = false;
+            d.reads = 0;
+            d.engaged = false;
         },
         pump);
 }
 
 bool X11Clipboard::waitRead(std::chrono::milliseconds limit, const Pump& pump) {
-    const auto deadline = Clock::now() + limit;
+    const auto start = Clock::now();
     std::unique_lock<std::mutex> lock(d_->m);
     while (d_->reads == 0 && d_->usable) {
+        // A target that has begun to ask is pasting, however slowly.
+        const auto deadline = start + (d_->engaged ? std::max<Clock::duration>(limit, kEngagedLimit)
+                                                   : Clock::duration(limit));
         if (Clock::now() >= deadline) return false;
         d_->cv.wait_for(lock, 5ms);
         if (pump && d_->reads == 0) {
@@ -641,7 +646,18 @@ bool X11Clipboard::waitRead(std::chrono::milliseconds limit, const Pump& pump) {
             lock.lock();
         }
     }
-    return d_->reads > 0;
+    if (d_->reads == 0) return false;
+    const auto readAt = Clock::now();
+    while (d_->usable && Clock::now() - readAt < kQuietLimit &&
+           Clock::now() - d_->lastRequest < kQuietAfterRead) {
+        d_->cv.wait_for(lock, 5ms);
+        if (pump) {
+            lock.unlock();
+            pump();
+            lock.lock();
+        }
+    }
+    return true;
 }
 
 bool X11Clipboard::withdraw() {

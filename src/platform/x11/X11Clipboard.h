@@ -12,7 +12,9 @@ namespace quorvel {
 
 class X11Clipboard : public PasteClipboard {
 public:
-    explicit X11Clipboard(const std::string& displayName);  // "" -> $DISPLAY
+    // `selection`: CLIPBOARD, or PRIMARY (what terminals paste).  "" -> $DISPLAY.
+    explicit X11Clipboard(const std::string& displayName,
+                          const std::string& selection = "CLIPBOARD");
     // Hands what it serves to a clipboard manager when one runs; without one it is gone,
     // as when any program that owns the clipboard ends.
     ~X11Clipboard() override;

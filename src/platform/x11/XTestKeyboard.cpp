@@ -46,9 +46,6 @@ constexpr auto kGiveBackAfter = std::chrono::seconds(30);
 // At exit we wait no longer than this for the last lent keys to settle.
 constexpr auto kExitWait = std::chrono::seconds(2);
 constexpr auto kIdleGiveBack = std::chrono::seconds(60);
-// How long a target gets to ask for pasted text.  One that takes longer is sent the text
-// as keys (a late request then gets nothing, so it never arrives twice).
-constexpr auto kPasteLimit = std::chrono::milliseconds(1500);
 // Texts above this size are typed: a paste of megabytes would stall the target.
 constexpr std::size_t kPasteMax = 1u << 20;
 
@@ -95,7 +92,7 @@ struct XTestKeyboard::Impl {
     Clock::time_point lastEvent{};
     std::set<int> held;
     long pingToken = 0;
-    std::unique_ptr<X11Clipboard> clipboard;
+    std::unique_ptr<PasteClipboard> clipboard;
 
     explicit Impl(const std::string& name) {
         dpy = x11::openDisplay(name);
@@ -458,6 +455,7 @@ struct XTestKeyboard::Impl {
             case VK_UP: sym = XK_Up; break;
             case VK_RIGHT: sym = XK_Right; break;
             case VK_DOWN: sym = XK_Down; break;
+            case VK_INSERT: sym = XK_Insert; break;
             case VK_ALTGR: return level3Key;
             case VK_LEVEL5: return level5Key;
             default: return 0;
@@ -500,7 +498,10 @@ struct XTestKeyboard::Impl {
 XTestKeyboard::XTestKeyboard() : XTestKeyboard(std::string()) {}
 XTestKeyboard::XTestKeyboard(const std::string& displayName)
     : d_(std::make_unique<Impl>(displayName)) {
-    if (d_->usable) d_->clipboard = std::make_unique<X11Clipboard>(displayName);
+    if (d_->usable && pasteWanted())
+        d_->clipboard = std::make_unique<BothClipboards>(
+            std::make_unique<X11Clipboard>(displayName, "CLIPBOARD"),
+            std::make_unique<X11Clipboard>(displayName, "PRIMARY"));
 }
 XTestKeyboard::~XTestKeyboard() = default;
 
@@ -532,20 +533,16 @@ bool XTestKeyboard::paste(const std::u32string& text, const std::function<void()
     std::string utf8;
     for (char32_t c : text) appendUtf8(utf8, c);
     if (utf8.size() > kPasteMax) return false;
-    // Ctrl and the key that types "v" (lent when the layout has none, as in a Russian one).
-    const KeyScan v = scan(U'v');
-    if (v.key < 0 || v.shiftState != 0) return false;
-    if (!d_->clipboard->offer(utf8, pump)) return false;
-    d_->clipboard->pasteKeyFollows(pump);
-    keyDown(VK_CONTROL);
-    keyDown(v.key);
-    keyUp(v.key);
-    keyUp(VK_CONTROL);
-    if (d_->clipboard->waitRead(kPasteLimit, pump)) return true;
-    // Handed out just as the wait ended: it arrives, so it must not be typed as well.
-    if (!d_->clipboard->withdraw()) return false;
-    d_->clipboard->waitRead(kPasteLimit, pump);
-    return true;
+    // Shift+Insert: browsers, GTK and Qt paste the clipboard with it, terminals (where
+    // Ctrl+V is a character of its own) the primary selection; both hold the text.
+    d_->ensureMap();
+    if (d_->keycodeFor(VK_INSERT) == 0) return false;
+    return pasteThrough(*d_->clipboard, utf8, [&] {
+        keyDown(VK_SHIFT);
+        keyDown(VK_INSERT);
+        keyUp(VK_INSERT);
+        keyUp(VK_SHIFT);
+    }, pump);
 }
 
 void XTestKeyboard::giveBackIdle() {

@@ -19,6 +19,7 @@ enum VirtualKey : int {
     VK_UP = 0x26,
     VK_RIGHT = 0x27,
     VK_DOWN = 0x28,
+    VK_INSERT = 0x2D,
     // Our own modifier keys beyond Windows' three: the level-3 (AltGr) and level-5 shifts.
     VK_ALTGR = 0x100,
     VK_LEVEL5 = 0x101,
