@@ -5,12 +5,6 @@
 
 namespace quorvel {
 
-namespace {
-// How long a target gets to ask for pasted text.  One that takes longer is sent the text
-// as keys (a late request then gets nothing, so it never arrives twice).
-constexpr auto kPasteLimit = std::chrono::milliseconds(5000);
-}  // namespace
-
 BothClipboards::BothClipboards(std::unique_ptr<PasteClipboard> clipboard,
                                std::unique_ptr<PasteClipboard> primary)
     : clipboard_(std::move(clipboard)), primary_(std::move(primary)) {}
@@ -54,14 +48,15 @@ bool pasteWanted() {
 }
 
 bool pasteThrough(PasteClipboard& clipboard, const std::string& utf8,
-                  const std::function<void()>& pressPasteKey, const PasteClipboard::Pump& pump) {
+                  const std::function<void()>& pressPasteKey, const PasteClipboard::Pump& pump,
+                  std::chrono::milliseconds limit) {
     if (!clipboard.usable() || !clipboard.offer(utf8, pump)) return false;
     clipboard.pasteKeyFollows(pump);
     pressPasteKey();
-    if (clipboard.waitRead(kPasteLimit, pump)) return true;
+    if (clipboard.waitRead(limit, pump)) return true;
     // Handed out just as the wait ended: it arrives, so it must not be typed as well.
     if (!clipboard.withdraw()) return false;
-    clipboard.waitRead(kPasteLimit, pump);
+    clipboard.waitRead(limit, pump);
     return true;
 }
 

@@ -60,7 +60,10 @@ bool pasteWanted();
 
 // One paste: `utf8` offered, the paste key pressed, and the target's read awaited.  True
 // once the target has the text; false when it took none (then nothing of it arrives).
+// `limit`: how long a target gets to ask for the text.  One that takes longer is sent the
+// text as keys (a late request then gets nothing, so it never arrives twice).
 bool pasteThrough(PasteClipboard& clipboard, const std::string& utf8,
-                  const std::function<void()>& pressPasteKey, const PasteClipboard::Pump& pump);
+                  const std::function<void()>& pressPasteKey, const PasteClipboard::Pump& pump,
+                  std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
 }  // namespace quorvel
