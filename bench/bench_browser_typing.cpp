@@ -77,6 +77,7 @@ struct Run {
     bool exact = false;
     std::size_t got = 0;  // characters the page held at the end
     double growthMiB = 0;  // the browser's memory at the end less at the start
+    std::string missingLines;  // the lines of the text not found in the page
 };
 
 class BrowserBench {
@@ -133,6 +134,19 @@ public:
         r.sent = sent;
         r.growthMiB = processTreeMiB(browser_.process->pid()) - before;
         r.got = codePoints(server_.lastReport().value("t"));
+        // Which of the text's lines never arrived whole: a lost paste is a lost line.
+        if (!r.exact) {
+            const std::string got = server_.lastReport().value("t");
+            std::size_t start = 0, line = 0;
+            while (start < text.size()) {
+                std::size_t end = text.find('\n', start);
+                if (end == std::string::npos) end = text.size();
+                if (got.find(text.substr(start, end - start)) == std::string::npos)
+                    r.missingLines += " " + std::to_string(line);
+                start = end + 1;
+                ++line;
+            }
+        }
         return r;
     }
 
@@ -151,6 +165,7 @@ void printRun(const char* browser, const char* method, int run, std::size_t char
     std::printf("%-12s %-26s %4d %8.2f %10.2f %12.0f %8.0f   %-6s %zu/%zu\n", browser, method,
                 run, r.sent, r.seconds, chars / r.seconds, r.growthMiB, r.exact ? "yes" : "NO",
                 r.got, chars);
+    if (!r.missingLines.empty()) std::printf("%-12s lines missing:%s\n", browser, r.missingLines.c_str());
 }
 
 }  // namespace

@@ -54,8 +54,9 @@ private:
     bool primaryOffered_ = false;
 };
 
-// Whether typing may paste at all.  Off unless QUORVEL_PASTE=1: Chromium on X11 was seen
-// to drop a paste it had read (about one in 60), so paste is not yet the default.
+// Whether typing may paste at all.  Off unless QUORVEL_PASTE=1: a target gives no sign
+// that it has inserted what it read, and Chromium on X11 drops a paste it has read when
+// the clipboard changes hands first (one paste in 10 to 40 of a long run).
 bool pasteWanted();
 
 // One paste: `utf8` offered, the paste key pressed, and the target's read awaited.  True

@@ -33,9 +33,10 @@ constexpr auto kUnconfirmedRead = 300ms;
 // had no request for this long after an offer, at most kSettleLimit.
 constexpr auto kSettle = 30ms;
 constexpr auto kSettleLimit = 300ms;
-// Chromium inserts what it read only a while after the read, and loses it when the
-// clipboard changes meanwhile: a paste ends when the clipboard has been quiet this long
-// after the read (Chromium asks for the clipboard's forms again when it is done).
+// A paste ends when the clipboard has been quiet this long after the read (Chromium asks
+// for the clipboard's forms again when it is done).  No target says when it has inserted
+// what it read, and Chromium drops a read paste when the clipboard changes hands before
+// it inserts, which was seen to be up to 3 s later: why paste is not yet the default.
 constexpr auto kQuietAfterRead = 120ms;
 constexpr auto kQuietLimit = 2s;
 // A target that asked for anything after the paste key is pasting: it gets this long.
@@ -199,12 +200,20 @@ struct X11Clipboard::Impl {
                 todo.swap(jobs);
             }
             for (auto& job : todo) job();
-            while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
+            for (;;) {
+                while (xcb_generic_event_t* e = xcb_poll_for_event(c)) {
+                    handle(e);
+                    std::free(e);
+                }
+                expire();
+                xcb_flush(c);
+                // Sending may have read events into xcb's queue, where poll() below does
+                // not see them: a client's request would wait for our next wake-up.
+                xcb_generic_event_t* e = xcb_poll_for_queued_event(c);
+                if (!e) break;
                 handle(e);
                 std::free(e);
             }
-            expire();
-            xcb_flush(c);
             pollfd fds[2] = {{xcb_get_file_descriptor(c), POLLIN, 0}, {wake[0], POLLIN, 0}};
             const bool waiting = !pending.empty() || !outgoing.empty();
             if (poll(fds, 2, waiting ? 20 : 1000) > 0 && (fds[1].revents & POLLIN)) {
@@ -262,7 +271,10 @@ struct X11Clipboard::Impl {
         const xcb_atom_t property = r.property ? r.property : r.target;  // pre-ICCCM clients
         std::unique_lock<std::mutex> lock(m);
         lastRequest = Clock::now();
-        if (keySent && servingRunText && !withdrawn) {
+        // A request stamped before the key was not made by it (a client watching the
+        // clipboard reads it with the time of the change).
+        const bool afterKey = keySent && (r.time == XCB_CURRENT_TIME || r.time >= keyTime);
+        if (afterKey && servingRunText && !withdrawn) {
             engaged = true;
             cv.notify_all();
         }
@@ -296,9 +308,7 @@ struct X11Clipboard::Impl {
             notify(r, XCB_NONE);
             return;
         }
-        // The run's text counts as pasted only when asked for after the paste key (one
-        // stamped with an earlier time was made before it).
-        const bool afterKey = keySent && (r.time == XCB_CURRENT_TIME || r.time >= keyTime);
+        // The run's text counts as pasted only when asked for after the paste key.
         const bool runText = servingRunText && it->target != PASSWORD_HINT && afterKey;
         if (runText) handedOut = true;
         const Entry entry = *it;
@@ -383,6 +393,12 @@ struct X11Clipboard::Impl {
                 std::free(e);
             }
             xcb_flush(c);
+            if (xcb_generic_event_t* e = xcb_poll_for_queued_event(c)) {  // read while sending
+                if (match(e)) return e;
+                handle(e);
+                std::free(e);
+                continue;
+            }
             const auto left = deadline - Clock::now();
             if (left <= 0s || xcb_connection_has_error(c)) return nullptr;
             pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
@@ -635,9 +651,11 @@ bool X11Clipboard::waitRead(std::chrono::milliseconds limit, const Pump& pump) {
     const auto start = Clock::now();
     std::unique_lock<std::mutex> lock(d_->m);
     while (d_->reads == 0 && d_->usable) {
-        // A target that has begun to ask is pasting, however slowly.
-        const auto deadline = start + (d_->engaged ? std::max<Clock::duration>(limit, kEngagedLimit)
-                                                   : Clock::duration(limit));
+        // A target that has begun to ask is pasting, however slowly (a mere look, with no
+        // limit, never waits).
+        const auto deadline =
+            start + (d_->engaged && limit.count() > 0 ? std::max<Clock::duration>(limit, kEngagedLimit)
+                                                      : Clock::duration(limit));
         if (Clock::now() >= deadline) return false;
         d_->cv.wait_for(lock, 5ms);
         if (pump && d_->reads == 0) {
