@@ -67,6 +67,7 @@ const char* const kReportScript = R"JS(
     p.append('focus', ae && ae !== document.body ? (ae.id || ae.tagName) : '');
     p.append('hasFocus', document.hasFocus() ? '1' : '0');
     p.append('painted', painted);
+    p.append('cleared', cleared);
     p.append('innerW', window.innerWidth);
     p.append('innerH', window.innerHeight);
     p.append('outerW', window.outerWidth);
@@ -92,6 +93,7 @@ const char* const kReportScript = R"JS(
     });
     return p;
   }
+  var cleared = '';
   function tick() {
     if (busy) return;
     var p = state(), s = p.toString();
@@ -106,12 +108,16 @@ const char* const kReportScript = R"JS(
     x.onloadend = function () {
       busy = false;
       if (x.status === 204) last = s;
-      // The test asked for empty fields: no keys needed, whatever the layout.
-      if (x.status === 200 && x.responseText === 'clear') {
+      // The test asked for empty fields: no keys needed, whatever the layout.  The next
+      // report says which request emptied them.
+      if (x.status === 200 && x.responseText.indexOf('clear ') === 0) {
         ['a', 'b', 'c', 't'].forEach(function (k) {
           var e = document.getElementById(k);
           if (e) e.value = '';
         });
+        cleared = x.responseText.slice(6);
+        last = '';
+        setTimeout(tick, 0);
       }
     };
     x.send(p.toString());
@@ -279,15 +285,18 @@ int FormServer::pagesServed() const {
 }
 
 bool FormServer::clearFields(std::chrono::milliseconds timeout) {
+    std::string id;
     {
         std::lock_guard lock(mutex_);
         clear_ = true;
+        id = std::to_string(++clearId_);
     }
-    // Taken by the page with a report; the report after that shows the empty fields.
+    // Taken by the page with a report and done when a report says the page emptied them:
+    // keys typed before that would be emptied too.
     const bool taken = waitFor(
         [&] {
             std::lock_guard lock(mutex_);
-            return !clear_;
+            return !clear_ && report_.value("cleared") == id;
         },
         timeout);
     if (!taken) {
@@ -445,7 +454,7 @@ bool FormServer::handle(Connection& c) {
             std::lock_guard lock(mutex_);
             report_ = parseUrlEncoded(body);
             ++generation_;
-            answer = clear_ ? response("200 OK", "text/plain", "clear")
+            answer = clear_ ? response("200 OK", "text/plain", "clear " + std::to_string(clearId_))
                             : response("204 No Content", nullptr, {});
             clear_ = false;
         }

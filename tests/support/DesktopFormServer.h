@@ -133,6 +133,7 @@ private:
     Fields report_;
     int pages_ = 0;
     bool clear_ = false;
+    unsigned long clearId_ = 0;  // the last clear asked for
     unsigned long generation_ = 0;
 };
 
