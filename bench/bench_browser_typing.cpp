@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchTexts.h"
 #include "platform/x11/X11ActiveWindow.h"
 #include "platform/x11/XTestKeyboard.h"
 #include "support/DesktopFormServer.h"
@@ -40,29 +41,6 @@ std::string makeText(std::size_t length) {
             text += rare[(seed >> 20) % 5];
         else
             text += pool[(seed >> 16) % pool.size()];
-    }
-    return text;
-}
-
-// ASCII words with `distinct` different CJK characters among them, one in about eight, and
-// a line break every 500 characters.
-std::string makeCjkText(std::size_t length, unsigned distinct) {
-    std::string text;
-    unsigned seed = 777;
-    for (std::size_t chars = 0; chars < length; ++chars) {
-        seed = seed * 1103515245u + 12345u;
-        if (chars % 500 == 499) {
-            text += '\n';
-        } else if ((seed >> 8) % 8 == 0) {
-            const char32_t c = 0x4E00 + (seed >> 12) % distinct;
-            text += static_cast<char>(0xE0 | (c >> 12));
-            text += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (c & 0x3F));
-        } else if ((seed >> 16) % 6 == 0) {
-            text += ' ';
-        } else {
-            text += static_cast<char>('a' + (seed >> 16) % 26);
-        }
     }
     return text;
 }
@@ -192,7 +170,7 @@ int main(int argc, char** argv) {
         if (std::string(argv[i]) == "--runs") runs = std::atoi(argv[i + 1]);
         if (std::string(argv[i]) == "--chars") length = std::strtoul(argv[i + 1], nullptr, 10);
     }
-    const std::string text = cjk ? makeCjkText(length, cjk) : makeText(length);
+    const std::string text = cjk ? quorvel::bench::makeCjkText(length, cjk) : makeText(length);
     const std::size_t chars = codePoints(text);
     // xdotool types a line feed as a key browsers ignore and a carriage return as Return.
     std::string forXdotool = text;

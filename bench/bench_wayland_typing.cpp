@@ -3,7 +3,8 @@
 // turns.  A rate counts the characters over the time from the click (or from starting
 // wtype) until the edit holds the whole text; "exact" says whether it ever did.
 //
-//   bench_wayland_typing [--runs N] [--chars N] [--target qt|foot]
+//   bench_wayland_typing [--runs N] [--chars N] [--target qt|foot] [--cjk N]
+// --cjk N: ASCII words with N different CJK characters among them instead of the mixed text.
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 
 #include <QApplication>
 
+#include "BenchTexts.h"
 #include "support/SwayQuorvel.h"
 #include "support/SwaySession.h"
 #include "support/SwayTargets.h"
@@ -111,12 +113,14 @@ int main(int argc, char** argv) {
     int runs = 3;
     std::size_t length = 2000;
     std::string targetName = "qt";
+    unsigned cjk = 0;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::string(argv[i]) == "--runs") runs = std::atoi(argv[i + 1]);
         if (std::string(argv[i]) == "--chars") length = std::strtoul(argv[i + 1], nullptr, 10);
         if (std::string(argv[i]) == "--target") targetName = argv[i + 1];
+        if (std::string(argv[i]) == "--cjk") cjk = std::strtoul(argv[i + 1], nullptr, 10);
     }
-    const std::string text = makeText(length);
+    const std::string text = cjk ? quorvel::bench::makeCjkText(length, cjk) : makeText(length);
     const std::size_t chars = codePoints(text);
 
     SwaySession session(SwayQuorvel::placementRule(760, 40));
