@@ -60,6 +60,10 @@ TEST_F(ClipboardOnX11, ARunBorrowsTheClipboardAndGivesTheUsersBack) {
     const auto targets = pasted("TARGETS");
     ASSERT_TRUE(targets.has_value());
     EXPECT_NE(targets->find("text/html"), std::string::npos) << *targets;
+    // A text that is all Latin-1 goes out as STRING too, in Latin-1.
+    ASSERT_TRUE(clip.offer("Gr\xC3\xBC\xC3\x9F" "e", noPump));
+    EXPECT_EQ(pasted("STRING"), "Gr\xFC\xDF" "e");
+    clip.restore(noPump);
 
     // A withdrawn text reaches no one, and the user's clipboard still comes back.
     ASSERT_TRUE(clip.offer("second", noPump));

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "model/Text.h"
+
 namespace quorvel {
 
 namespace {
@@ -541,15 +543,10 @@ struct X11Clipboard::Impl {
         // STRING is Latin-1: offered only when the text is all Latin-1.
         std::string latin1;
         bool fits = true;
-        for (std::size_t i = 0; i < utf8.size() && fits; ++i) {
-            const unsigned char b = static_cast<unsigned char>(utf8[i]);
-            if (b < 0x80) {
-                latin1 += static_cast<char>(b);
-            } else if ((b == 0xC2 || b == 0xC3) && i + 1 < utf8.size()) {
-                latin1 += static_cast<char>(((b & 0x03) << 6) | (utf8[++i] & 0x3F));
-            } else {
-                fits = false;
-            }
+        for (std::size_t pos = 0; pos < utf8.size() && fits;) {
+            const char32_t ch = nextCodePoint(utf8, pos);
+            fits = ch < 0x100;
+            latin1 += static_cast<char>(ch);
         }
         if (fits) list.push_back({STRING, STRING, 8, latin1});
         list.push_back({PASSWORD_HINT, UTF8_STRING, 8, "secret"});
