@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 
 #include "platform/x11/X11ActiveWindow.h"
@@ -213,8 +214,23 @@ TEST_F(TypingE2E, ScriptArrivesWholeUnderUsAndGermanLayouts) {
     EXPECT_EQ(emptyKeycodes(server_->display()), emptyBefore);
 }
 
-TEST_F(TypingE2E, ManyMissingCharactersShareTheSpareKeycodes) {
+// Every keycode's symbols, as core clients see them.
+std::vector<KeySym> coreKeymap(const std::string& display) {
+    Display* dpy = XOpenDisplay(display.c_str());
+    if (!dpy) return {};
+    int lo = 0, hi = 0, per = 0;
+    XDisplayKeycodes(dpy, &lo, &hi);
+    KeySym* syms = XGetKeyboardMapping(dpy, static_cast<KeyCode>(lo), hi - lo + 1, &per);
+    std::vector<KeySym> out(syms, syms + (hi - lo + 1) * per);
+    XFree(syms);
+    XCloseDisplay(dpy);
+    return out;
+}
+
+TEST_F(TypingE2E, ManyMissingCharactersShareTheSpareKeycodesInFewKeymapChanges) {
     ASSERT_TRUE(server_->setLayout("us"));
+    keyboard_->setKeymapChangeGap(0ms);
+    const std::vector<KeySym> before = coreKeymap(server_->display());
     // Far more distinct characters than spare keycodes, each coming back now and then:
     // keycodes are lent again and again while the target still reads earlier events.
     std::vector<std::string> chars;
@@ -229,6 +245,29 @@ TEST_F(TypingE2E, ManyMissingCharactersShareTheSpareKeycodes) {
     }
     EXPECT_EQ(typeAndCollect(script, script), script);
     EXPECT_GT(keyboard_->remapCount(), 2 * keyboard_->spareKeycodes());
+    // Each change fills every spare key, both levels, with what comes next: a few dozen
+    // keymap reloads for the clients, not one per character.
+    EXPECT_LE(keyboard_->keymapChanges(), 600 / keyboard_->spareKeycodes());
+    // The changes span the keys between the spare ones; those keep their symbols.
+    const std::vector<KeySym> during = coreKeymap(server_->display());
+    ASSERT_EQ(during.size(), before.size());
+    for (std::size_t i = 0; i < before.size(); ++i)
+        if (before[i] != NoSymbol) EXPECT_EQ(during[i], before[i]) << "keymap entry " << i;
+    // Caps Lock changes neither level of a lent key, nor the letters around them.
+    Display* dpy = XOpenDisplay(server_->display().c_str());
+    ASSERT_NE(dpy, nullptr);
+    XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, LockMask);
+    XSync(dpy, False);
+    EXPECT_EQ(typeAndCollect(script, script), script);
+    XkbLockModifiers(dpy, XkbUseCoreKbd, LockMask, 0);
+    XCloseDisplay(dpy);
+    // Another layout takes over keys we lent; its own spare keys are lent instead.
+    ASSERT_TRUE(server_->setLayout("de"));
+    EXPECT_EQ(typeAndCollect(script, script), script);
+    ASSERT_TRUE(server_->setLayout("us"));
+    // At the end every key is as it was.
+    keyboard_.reset();
+    EXPECT_EQ(coreKeymap(server_->display()), before);
 }
 
 TEST(TypingWithoutDisplay, LayersReportUnavailableAndTypeNothing) {

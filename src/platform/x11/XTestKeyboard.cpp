@@ -17,6 +17,7 @@
 
 #include "model/Text.h"
 #include "platform/x11/KeysymTable.h"
+#include "platform/x11/LentKeys.h"
 #include "platform/x11/X11Clipboard.h"
 #include "platform/x11/XHelpers.h"
 
@@ -33,13 +34,6 @@ constexpr int kCharKeyBase = 0x10000;
 constexpr auto kPingTimeout = std::chrono::seconds(5);
 constexpr auto kUnconfirmedGrace = std::chrono::milliseconds(250);
 constexpr auto kUnconfirmedKeymap = std::chrono::milliseconds(50);
-// Keys lent to characters.  A client translates a key event with the keymap it holds when
-// it gets to the event, and Chromium gets to it late: taken back right after the last key,
-// a lent key lost the last characters.  So a lent key changes only after the focused client
-// has answered a ping sent after the key's last event and after this pause; and after every
-// change the client answers a ping before a key uses it, or it still types the old
-// character (both seen in Chromium and Firefox; the pause alone, even 2 s, did not help).
-constexpr auto kReusePause = std::chrono::milliseconds(20);
 // Lent keys no longer wanted go back to the layout at a run's start once unused this long;
 // Chromium was seen still reading a long text 22 s after its last key.
 constexpr auto kGiveBackAfter = std::chrono::seconds(30);
@@ -74,17 +68,12 @@ struct XTestKeyboard::Impl {
     std::unordered_map<char32_t, KeyScan> chars;  // character -> key and modifiers
     std::unordered_map<KeySym, int> plainKeys;    // keysym reachable bare -> keycode
     int level3Key = 0, level5Key = 0;
+    bool capsLocked = false;
     int minKeycode = 8, maxKeycode = 255;
 
-    // Keycodes we may lend, by keycode; sym is what we mapped there (NoSymbol: free).
-    struct Slot {
-        KeySym sym = NoSymbol;
-        std::uint64_t lastUse = 0;  // event number of its last key event
-        Clock::time_point lastTime{};
-    };
-    std::map<int, Slot> slots;
-    std::unordered_map<KeySym, int> lentTo;  // keysym -> keycode lent to it
-    std::size_t remaps = 0;
+    // Keycodes lent to characters the layout lacks.  After every change the focused
+    // client answers a ping before a key uses it, or it still types the old character.
+    x11::LentKeys lent{nullptr, {}};
     Clock::duration giveBackAfter = kGiveBackAfter, idleGiveBack = kIdleGiveBack;
 
     // Key events sent, and how many of them the focused client has certainly handled.
@@ -104,6 +93,13 @@ struct XTestKeyboard::Impl {
             XkbQueryExtension(dpy, &opcode, &xkbEventBase, &xkbErr, &xkbMajor, &xkbMinor);
         usable = xtest && xkb;
         if (!usable) return;
+        lent = x11::LentKeys(dpy, {[this](std::uint64_t upTo) {
+                                       if (upTo > confirmed) confirmClient();
+                                   },
+                                   [this] {
+                                       if (!pingFocusedClient())
+                                           std::this_thread::sleep_for(kUnconfirmedKeymap);
+                                   }});
         // Follow layout changes (setxkbmap, a desktop's layout switcher) between runs.
         XkbSelectEvents(dpy, XkbUseCoreKbd, XkbNewKeyboardNotifyMask | XkbMapNotifyMask,
                         XkbNewKeyboardNotifyMask | XkbMapNotifyMask);
@@ -115,7 +111,7 @@ struct XTestKeyboard::Impl {
         if (!dpy) return;
         if (usable) {
             releaseHeld();
-            restoreSlots();
+            lent.giveBack(kExitWait, true);
         }
         XCloseDisplay(dpy);
     }
@@ -132,9 +128,10 @@ struct XTestKeyboard::Impl {
         if (!xkb) return;
         XkbStateRec state{};
         XkbGetState(dpy, XkbUseCoreKbd, &state);
+        capsLocked = (state.locked_mods & LockMask) != 0;
         minKeycode = xkb->min_key_code;
         maxKeycode = xkb->max_key_code;
-        refreshSlots(xkb);
+        lent.refresh(xkb);
 
         auto effectiveGroup = [&](int kc) {
             const int n = XkbKeyNumGroups(xkb, kc);
@@ -154,7 +151,7 @@ struct XTestKeyboard::Impl {
             return g;
         };
         auto usableKey = [&](int kc) {
-            if (slots.count(kc)) return false;  // lent keys are ours, not the layout's
+            if (lent.isSlot(kc)) return false;  // lent keys are ours, not the layout's
             const int total = XkbKeyNumSyms(xkb, kc);
             const KeySym* syms = XkbKeySymsPtr(xkb, kc);
             for (int i = 0; i < total; ++i)
@@ -210,28 +207,6 @@ struct XTestKeyboard::Impl {
         XkbFreeKeyboard(xkb, 0, True);
     }
 
-    // Keycodes without any symbol are ours to lend; those we lent stay ours while they
-    // still hold what we put there (a new layout may have taken them over).
-    void refreshSlots(XkbDescPtr xkb) {
-        std::map<int, Slot> next;
-        for (int kc = xkb->min_key_code; kc <= xkb->max_key_code; ++kc) {
-            const int total = XkbKeyNumSyms(xkb, kc);
-            const KeySym* syms = XkbKeySymsPtr(xkb, kc);
-            bool empty = xkb->map->modmap[kc] == 0;
-            for (int i = 0; empty && i < total; ++i) empty = syms[i] == NoSymbol;
-            const auto old = slots.find(kc);
-            if (old != slots.end() && old->second.sym != NoSymbol) {
-                if (total > 0 && syms[0] == old->second.sym) next.emplace(kc, old->second);
-                continue;
-            }
-            if (empty) next.emplace(kc, old != slots.end() ? old->second : Slot{});
-        }
-        slots.swap(next);
-        lentTo.clear();
-        for (const auto& [kc, slot] : slots)
-            if (slot.sym != NoSymbol) lentTo[slot.sym] = kc;
-    }
-
     // Handles what arrived on our connection: a layout change sends us back to the map,
     // except for the changes we made ourselves to lent keys.
     void handle(XEvent& ev) {
@@ -245,21 +220,8 @@ struct XTestKeyboard::Impl {
             mapValid = false;
         } else if (xkbEv.any.xkb_type == XkbMapNotify) {
             const XkbMapNotifyEvent& m = xkbEv.map;
-            if (!onlyLentKeys(m)) mapValid = false;
+            if (!lent.ownChange(m)) mapValid = false;
         }
-    }
-
-    bool onlyLentKeys(const XkbMapNotifyEvent& m) const {
-        if (m.changed & (XkbKeyTypesMask | XkbExplicitComponentsMask)) return false;
-        const std::pair<int, int> ranges[] = {{m.first_key_sym, m.num_key_syms},
-                                              {m.first_key_act, m.num_key_acts},
-                                              {m.first_key_behavior, m.num_key_behaviors},
-                                              {m.first_modmap_key, m.num_modmap_keys},
-                                              {m.first_vmodmap_key, m.num_vmodmap_keys}};
-        for (auto [first, count] : ranges)
-            for (int kc = first; kc < first + count; ++kc)
-                if (!slots.count(kc)) return false;
-        return true;
     }
 
     void drainEvents() {
@@ -273,99 +235,6 @@ struct XTestKeyboard::Impl {
     void ensureMap() {
         drainEvents();
         if (!mapValid) buildMap();
-    }
-
-    // --- lending keycodes ---------------------------------------------------------------
-
-    void applyMapping(int first, const std::vector<KeySym>& symsPerKey) {
-        // Two levels holding the same symbol: Shift or Caps Lock cannot change it.
-        std::vector<KeySym> list;
-        for (KeySym s : symsPerKey) list.insert(list.end(), {s, s});
-        XChangeKeyboardMapping(dpy, first, 2, list.data(), static_cast<int>(symsPerKey.size()));
-        XSync(dpy, False);
-        remaps += symsPerKey.size();
-    }
-
-    // Writes the pending slot symbols to the server, one request per run of neighbours.
-    void applySlots(const std::vector<int>& keycodes, bool restore) {
-        std::vector<int> sorted = keycodes;
-        std::sort(sorted.begin(), sorted.end());
-        for (std::size_t i = 0; i < sorted.size();) {
-            std::size_t j = i;
-            std::vector<KeySym> syms;
-            while (j < sorted.size() && sorted[j] == sorted[i] + static_cast<int>(j - i)) {
-                syms.push_back(restore ? NoSymbol : slots[sorted[j]].sym);
-                ++j;
-            }
-            applyMapping(sorted[i], syms);
-            i = j;
-        }
-        // The client must hold the new keymap before a key event uses it.
-        if (!restore && !pingFocusedClient()) std::this_thread::sleep_for(kUnconfirmedKeymap);
-    }
-
-    // The keycode lent to `sym`, lending one now if needed; 0 when none can be had.
-    int lend(KeySym sym) {
-        if (auto it = lentTo.find(sym); it != lentTo.end()) return it->second;
-        if (slots.empty()) return 0;
-        int chosen = 0;
-        for (auto& [kc, slot] : slots)
-            if (slot.sym == NoSymbol) {
-                chosen = kc;
-                break;
-            }
-        if (chosen == 0) {
-            // All lent: take back the one used longest ago.  The client reads a key event
-            // with the keymap it holds when it gets to the event, so the key may change
-            // only once the client has certainly read its last event.
-            auto oldest = std::min_element(slots.begin(), slots.end(), [](auto& a, auto& b) {
-                return a.second.lastUse < b.second.lastUse;
-            });
-            settle(oldest->second);
-            chosen = oldest->first;
-            lentTo.erase(oldest->second.sym);
-        }
-        slots[chosen].sym = sym;
-        lentTo[sym] = chosen;
-        applySlots({chosen}, false);
-        return chosen;
-    }
-
-    // Waits until a client can no longer be reading an event that used the slot.
-    void settle(const Slot& slot) {
-        if (slot.lastUse > confirmed) confirmClient();
-        const auto until = slot.lastTime + kReusePause;
-        if (Clock::now() < until) std::this_thread::sleep_until(until);
-    }
-
-    bool idleFor(const Slot& slot, Clock::duration d) const {
-        return slot.sym != NoSymbol && Clock::now() - slot.lastTime >= d;
-    }
-
-    // Gives back the lent keys that `keep` rejects and that are unused for `idle`; with
-    // `wait`, those used more recently are given back once they are.
-    template <typename Keep>
-    void giveBack(Keep keep, Clock::duration idle, bool wait) {
-        std::vector<int> back;
-        for (auto& [kc, slot] : slots) {
-            if (slot.sym == NoSymbol || keep(slot.sym)) continue;
-            if (!idleFor(slot, idle)) {
-                if (!wait) continue;
-                if (slot.lastUse > confirmed) confirmClient();
-                std::this_thread::sleep_until(slot.lastTime + idle);
-            }
-            back.push_back(kc);
-        }
-        if (back.empty()) return;
-        for (int kc : back) {
-            lentTo.erase(slots[kc].sym);
-            slots[kc].sym = NoSymbol;
-        }
-        applySlots(back, true);
-    }
-
-    void restoreSlots() {
-        giveBack([](KeySym) { return false; }, kExitWait, true);
     }
 
     // Waits until the focused client has handled every key event sent so far: it answers
@@ -468,7 +337,9 @@ struct XTestKeyboard::Impl {
             auto it = plainKeys.find(twin);
             return it != plainKeys.end() ? it->second : 0;
         }
-        return lend(sym);
+        // Keys pressed without Shift: the level it gives must be the one lent.
+        const auto place = lent.lend(sym);
+        return place.level == (capsLocked ? 1 : 0) ? place.keycode : 0;
     }
 
     void send(int key, bool down) {
@@ -480,10 +351,7 @@ struct XTestKeyboard::Impl {
         XSync(dpy, False);
         ++events;
         lastEvent = Clock::now();
-        if (auto it = slots.find(kc); it != slots.end()) {
-            it->second.lastUse = events;
-            it->second.lastTime = lastEvent;
-        }
+        lent.used(kc, events, lastEvent);
         if (down)
             held.insert(kc);
         else
@@ -546,9 +414,9 @@ bool XTestKeyboard::paste(const std::u32string& text, const std::function<void()
 }
 
 void XTestKeyboard::giveBackIdle() {
-    if (!d_->usable || d_->lentTo.empty()) return;
+    if (!d_->usable || d_->lent.lent() == 0) return;
     d_->drainEvents();
-    d_->giveBack([](KeySym) { return false; }, d_->idleGiveBack, false);
+    d_->lent.giveBack(d_->idleGiveBack, false);
 }
 
 KeyScan XTestKeyboard::scan(char32_t ch) {
@@ -560,8 +428,11 @@ KeyScan XTestKeyboard::scan(char32_t ch) {
         return {};
     d_->ensureMap();
     if (auto it = d_->chars.find(ch); it != d_->chars.end()) return it->second;
-    const int kc = d_->lend(x11::ucsToKeysym(ch));
-    return kc ? KeyScan{kCharKeyBase + kc, 0} : KeyScan{};
+    const auto place = d_->lent.lend(x11::ucsToKeysym(ch));
+    if (place.keycode == 0) return {};
+    // Caps Lock swaps the levels of a lent key (see LentKeys).
+    const bool shift = (place.level == 1) != d_->capsLocked;
+    return KeyScan{kCharKeyBase + place.keycode, shift ? SHIFT_BIT : 0};
 }
 
 void XTestKeyboard::keyDown(int key) {
@@ -575,37 +446,26 @@ void XTestKeyboard::keyUp(int key) {
 void XTestKeyboard::prepare(const std::u32string& characters) {
     if (!d_->usable) return;
     d_->ensureMap();
-    std::set<KeySym> wanted;
+    std::vector<KeySym> syms;
     for (char32_t ch : characters) {
         if (ch < 0xA0 && (ch < 0x20 || ch >= 0x7F)) continue;
         if (ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF) || d_->chars.count(ch)) continue;
-        wanted.insert(x11::ucsToKeysym(ch));
+        syms.push_back(x11::ucsToKeysym(ch));
     }
-    // Keys lent before and not wanted now go back, once no target can still need them;
-    // those wanted again keep their keycode and need no change at all.
-    d_->giveBack([&](KeySym s) { return wanted.count(s) > 0; }, d_->giveBackAfter, false);
-    std::vector<int> changed;
-    auto freeSlot = d_->slots.begin();
-    for (char32_t ch : characters) {
-        if (ch < 0xA0 && (ch < 0x20 || ch >= 0x7F)) continue;
-        if (ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF) || d_->chars.count(ch)) continue;
-        const KeySym sym = x11::ucsToKeysym(ch);
-        if (d_->lentTo.count(sym)) continue;
-        while (freeSlot != d_->slots.end() && freeSlot->second.sym != NoSymbol) ++freeSlot;
-        if (freeSlot == d_->slots.end()) break;  // the rest is lent as it comes
-        freeSlot->second.sym = sym;
-        d_->lentTo[sym] = freeSlot->first;
-        changed.push_back(freeSlot->first);
-    }
-    // All at once, before the first key event: no client can be reading the old map then.
-    if (!changed.empty()) d_->applySlots(changed, false);
+    d_->lent.plan(std::move(syms), d_->giveBackAfter);
 }
 
-std::size_t XTestKeyboard::spareKeycodes() const { return d_->slots.size(); }
+std::size_t XTestKeyboard::spareKeycodes() const { return d_->lent.spare(); }
 
-std::size_t XTestKeyboard::lentKeycodes() const { return d_->lentTo.size(); }
+std::size_t XTestKeyboard::lentKeycodes() const { return d_->lent.lent(); }
 
-std::size_t XTestKeyboard::remapCount() const { return d_->remaps; }
+std::size_t XTestKeyboard::remapCount() const { return d_->lent.keycodesChanged(); }
+
+std::size_t XTestKeyboard::keymapChanges() const { return d_->lent.keymapChanges(); }
+
+void XTestKeyboard::setKeymapChangeGap(std::chrono::milliseconds gap) {
+    d_->lent.setChangeGap(gap);
+}
 
 void XTestKeyboard::setGiveBackTimes(std::chrono::milliseconds atRunStart,
                                      std::chrono::milliseconds whenIdle) {
