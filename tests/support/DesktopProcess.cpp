@@ -190,6 +190,21 @@ double processTreeMiB(pid_t root) {
     return kib / 1024;
 }
 
+double cpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(in, line)) return -1;
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) return -1;
+    // After the name: state is field 3, utime and stime fields 14 and 15.
+    std::istringstream rest(line.substr(close + 2));
+    std::string field;
+    for (int i = 3; i < 14; ++i) rest >> field;
+    unsigned long long user = 0, system = 0;
+    if (!(rest >> user >> system)) return -1;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 std::vector<pid_t> descendantsOf(pid_t ancestor) {
     std::map<pid_t, pid_t> parent;
     if (DIR* d = opendir("/proc")) {

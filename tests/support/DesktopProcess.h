@@ -33,6 +33,9 @@ int runProcess(const SpawnOptions& options, std::string* output = nullptr,
 // SIGTERM to the group, SIGKILL to whatever of it is left after `grace`; reaps `pid`.
 void stopProcessGroup(pid_t pid, std::chrono::milliseconds grace);
 
+// The processor time a process has used so far, user and system, in seconds; -1 when gone.
+double cpuSeconds(pid_t pid);
+
 // Every process whose chain of parents leads to `ancestor` (not `ancestor` itself).
 std::vector<pid_t> descendantsOf(pid_t ancestor);
 
