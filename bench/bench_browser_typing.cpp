@@ -56,6 +56,7 @@ struct Run {
     double sent = 0;     // until the typing call returned
     bool exact = false;
     std::size_t got = 0;  // characters the page held at the end
+    std::string firstDifference;
     double growthMiB = 0;  // the browser's memory at the end less at the start
     std::string missingLines;  // the lines of the text not found in the page
 };
@@ -117,6 +118,12 @@ public:
         // Which of the text's lines never arrived whole: a lost paste is a lost line.
         if (!r.exact) {
             const std::string got = server_.lastReport().value("t");
+            std::size_t same = 0;
+            while (same < got.size() && same < text.size() && got[same] == text[same]) ++same;
+            while (same > 0 && (static_cast<unsigned char>(text[same]) & 0xC0) == 0x80) --same;
+            r.firstDifference = "byte " + std::to_string(same) + ": got \"" +
+                                got.substr(same, 24) + "\", wanted \"" + text.substr(same, 24) +
+                                "\"";
             std::size_t start = 0, line = 0;
             while (start < text.size()) {
                 std::size_t end = text.find('\n', start);
@@ -147,6 +154,8 @@ void printRun(const char* browser, const char* method, int run, std::size_t char
                 run, r.sent, r.seconds, chars / r.seconds, r.growthMiB, r.exact ? "yes" : "NO",
                 r.got, chars);
     if (!r.missingLines.empty()) std::printf("%-12s lines missing:%s\n", browser, r.missingLines.c_str());
+    if (!r.firstDifference.empty())
+        std::printf("%-12s first difference at %s\n", browser, r.firstDifference.c_str());
 }
 
 }  // namespace
@@ -192,9 +201,11 @@ int main(int argc, char** argv) {
         quorvel::KeyfillEngine engine(keyboard, quorvel::KeyfillHooks{});
         auto typeOurs = [&] {
             const std::size_t before = keyboard.remapCount();
+            const std::size_t changesBefore = keyboard.keymapChanges();
             engine.run(text);
-            std::printf("%-12s keycodes lent %zu times (%zu spare)\n", nameOf(b),
-                        keyboard.remapCount() - before, keyboard.spareKeycodes());
+            std::printf("%-12s keycodes lent %zu times in %zu keymap changes (%zu spare)\n",
+                        nameOf(b), keyboard.remapCount() - before,
+                        keyboard.keymapChanges() - changesBefore, keyboard.spareKeycodes());
         };
         auto typeTheirs = [&] { bench.session().xdotoolType(forXdotool, 0); };
         // One of each first, not counted: the browser's first long text is slower.  Long

@@ -41,6 +41,7 @@ constexpr int kPositionalKeys[] = {
     67,  68,  69,  70,  71,  72,  73,  74,  75,  76,  95,  96,  // F1-F12
     191, 192, 193, 194, 195, 196, 197, 198, 199, 200, 201, 202,  // F13-F24
     107, 110, 112, 115, 117, 118, 119, 127,           // Print, Home, PgUp, End, PgDn, Ins, Del, Pause
+    203, 204, 205, 206, 207,                          // the layouts' hidden modifier keys
 };
 
 bool isFixed(int keycode) {
@@ -97,6 +98,8 @@ xkb_compatibility "quorvel" {
 )";
 
 }  // namespace
+
+bool isPositionalKeycode(int keycode) { return isTaken(keycode); }
 
 CharacterKeymap::CharacterKeymap() = default;
 

@@ -27,6 +27,10 @@ constexpr int kDown = 116;
 constexpr int kInsert = 118;
 }  // namespace fixed_keycode
 
+// Whether clients may read a key by its position rather than its keysym (Escape, BackSpace,
+// modifiers, function and cursor keys on an evdev keyboard): no character goes there.
+bool isPositionalKeycode(int keycode);
+
 // Real modifier masks the keymap binds the modifier keys to.
 namespace modifier_mask {
 constexpr std::uint32_t kShift = 1u << 0;

@@ -4,6 +4,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "platform/core/CharacterKeymap.h"
 #include "platform/x11/XHelpers.h"
 
 namespace quorvel::x11 {
@@ -37,8 +38,14 @@ void LentKeys::refresh(XkbDescPtr xkb) {
             next.emplace(kc, old->second);
             continue;
         }
-        // Empty again (a new layout, emptying what we lent) or still: free to lend.
-        bool empty = xkb->map->modmap[kc] == 0;
+        // Empty again (a new layout, emptying what we lent) or still: free to lend.  Only
+        // a key that is nothing else: a layout key some tool emptied (xdotool does, when no
+        // key is free) keeps its actions and its place, which clients read (Chromium lost
+        // characters on such a key).
+        bool empty = xkb->map->modmap[kc] == 0 && !isPositionalKeycode(kc);
+        if (empty && xkb->server)
+            empty = xkb->server->vmodmap[kc] == 0 && xkb->server->c_explicit[kc] == 0 &&
+                    xkb->server->behaviors[kc].type == 0 && !XkbKeyHasActions(xkb, kc);
         for (int i = 0; empty && i < total; ++i) empty = syms[i] == NoSymbol;
         if (empty) next.emplace(kc, Slot{});
     }

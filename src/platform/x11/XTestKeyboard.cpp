@@ -123,8 +123,11 @@ struct XTestKeyboard::Impl {
         chars.clear();
         plainKeys.clear();
         level3Key = level5Key = 0;
-        XkbDescPtr xkb = XkbGetMap(
-            dpy, XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask, XkbUseCoreKbd);
+        XkbDescPtr xkb = XkbGetMap(dpy,
+                                   XkbKeyTypesMask | XkbKeySymsMask | XkbModifierMapMask |
+                                       XkbVirtualModMapMask | XkbKeyActionsMask |
+                                       XkbKeyBehaviorsMask | XkbExplicitComponentsMask,
+                                   XkbUseCoreKbd);
         if (!xkb) return;
         XkbStateRec state{};
         XkbGetState(dpy, XkbUseCoreKbd, &state);
