@@ -42,9 +42,9 @@ constexpr std::uint32_t kLevel3 = 1u << 7;  // Mod5
 class CharacterKeymap {
 public:
     // Keycodes 9..255 (the range every client, X11 ones included, understands) less the
-    // fixed keys and the 42 positions clients read as keys of their own (Escape, BackSpace,
+    // fixed keys and the 47 positions clients read as keys of their own (Escape, BackSpace,
     // the other modifiers, function and cursor keys).
-    static constexpr std::size_t kCapacity = 247 - 10 - 42;
+    static constexpr std::size_t kCapacity = 247 - 10 - 47;
 
     CharacterKeymap();  // the fixed keys only
     // The first kCapacity distinct typeable characters of `characters` get keys, in order.
