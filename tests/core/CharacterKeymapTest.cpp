@@ -1,10 +1,17 @@
 // Keymaps that give every character of a run a key of its own, compiled by libxkbcommon as
-// a compositor and its clients compile them, and the keymap changes a long run needs.
+// a compositor and its clients compile them and by xkbcomp as Xwayland does, and the
+// keymap changes a long run needs.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 
 #include "platform/core/CharacterKeymap.h"
 
@@ -90,6 +97,36 @@ TEST(CharacterKeymapXkb, FixedKeysAndTheMasksTheirModifiersSet) {
     const xkb_keysym_t* syms = nullptr;
     ASSERT_EQ(xkb_keymap_key_get_syms_by_level(c.keymap.get(), fixed_keycode::kTab, 0, 1, &syms), 1);
     EXPECT_EQ(syms[0], XKB_KEY_ISO_Left_Tab);
+}
+
+// Xwayland hands the keymap to xkbcomp, the X keymap compiler, and serves what comes out:
+// no type may reach past its own levels, and an indicator must be there (Xwayland 22
+// crashes when an X client reads a keymap without one).
+TEST(CharacterKeymapXkb, XkbcompMakesAKeymapAnXServerCanServe) {
+    const std::string xkbcomp = "/usr/bin/xkbcomp";
+    if (access(xkbcomp.c_str(), X_OK) != 0) GTEST_SKIP() << "no xkbcomp (x11-xkb-utils)";
+    char dir[] = "/tmp/quorvel-xkbcomp-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string in = std::string(dir) + "/in.xkb", xkm = std::string(dir) + "/out.xkm",
+                      out = std::string(dir) + "/out.xkb";
+    std::ofstream(in) << CharacterKeymap(kSample).text();
+    // Compiled, then written back as text: what the server holds, as a dump shows it.
+    ASSERT_EQ(std::system((xkbcomp + " -w 0 " + in + " " + xkm + " && " + xkbcomp + " -w 0 " +
+                           xkm + " " + out).c_str()),
+              0);
+    std::stringstream dump;
+    dump << std::ifstream(out).rdbuf();
+    std::filesystem::remove_all(dir);
+    const std::string text = dump.str();
+    for (const char* type : {"\"ONE_LEVEL\"", "\"TWO_LEVEL\"", "\"ALPHABETIC\"", "\"KEYPAD\""})
+        EXPECT_NE(text.find(type), std::string::npos) << type;
+    const std::size_t types = text.find("xkb_types"), compat = text.find("xkb_compatibility");
+    ASSERT_LT(types, compat) << text;
+    EXPECT_EQ(text.substr(types, compat - types).find("Level3"), std::string::npos) << text;
+    EXPECT_NE(text.find("indicator \"Caps Lock\""), std::string::npos) << text;
+    // And libxkbcommon, which Qt's X keyboard uses, reads the result.
+    const Compiled c(text);
+    EXPECT_TRUE(c.keymap);
 }
 
 // The run a client sees: every keymap the planner switches to is compiled as the client

@@ -67,6 +67,10 @@ std::string keysymName(char32_t ch) {
     return buf;
 }
 
+// Xwayland compiles the keymap it is handed with xkbcomp and serves it to X clients.  So
+// the four types X holds canonical are all here, two levels wide (xkbcomp's own ALPHABETIC
+// maps Lock to a third level, which Qt's X keyboard then fails to compile), and one
+// indicator: with none, Xwayland 22 crashes as soon as an X client reads the keymap.
 constexpr const char* kTypesAndCompat = R"(xkb_types "quorvel" {
     virtual_modifiers Alt,LevelThree;
     type "ONE_LEVEL" {
@@ -79,9 +83,23 @@ constexpr const char* kTypesAndCompat = R"(xkb_types "quorvel" {
         level_name[Level1] = "Base";
         level_name[Level2] = "Shift";
     };
+    type "ALPHABETIC" {
+        modifiers = Shift+Lock;
+        map[Shift] = Level2;
+        map[Lock] = Level2;
+        level_name[Level1] = "Base";
+        level_name[Level2] = "Caps";
+    };
+    type "KEYPAD" {
+        modifiers = Shift;
+        map[Shift] = Level2;
+        level_name[Level1] = "Base";
+        level_name[Level2] = "Number";
+    };
 };
 xkb_compatibility "quorvel" {
     virtual_modifiers Alt,LevelThree;
+    indicator "Caps Lock" { modifiers = Lock; };
     interpret Shift_L { action = SetMods(modifiers = Shift); };
     interpret Control_L { action = SetMods(modifiers = Control); };
     interpret Alt_L {
