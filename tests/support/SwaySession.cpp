@@ -42,14 +42,16 @@ std::string readAll(const std::string& path) {
     return s.str();
 }
 
-// One output of a fixed size, no bar, no Xwayland (a program must not find X through
-// it), no borders or gaps, so a window's content is where its container is; focus moves
-// only when a test asks or clicks.
-std::string configText(const std::string& extra) {
+// One output of a fixed size, no bar, no borders or gaps, so a window's content is where
+// its container is; focus moves only when a test asks or clicks.  Xwayland only when asked
+// (a program must not find X through it otherwise), then started at once rather than at
+// the first X client, and a script run by sway tells which display it got: sway sets
+// DISPLAY only in what it starts.
+std::string configText(const std::string& extra, const std::string& xScript) {
     return "output HEADLESS-1 mode " + std::to_string(SwaySession::kWidth) + "x" +
            std::to_string(SwaySession::kHeight) +
-           " position 0 0\n"
-           "xwayland disable\n"
+           " position 0 0\n" +
+           (xScript.empty() ? "xwayland disable\n" : "xwayland force\nexec " + xScript + "\n") +
            "default_border none\n"
            "default_floating_border none\n"
            "titlebar_border_thickness 0\n"
@@ -69,6 +71,11 @@ void collectWindows(const QJsonObject& node, bool floating, std::vector<SwayWind
         w.appId = node.value("app_id").toString().toStdString();
         w.title = node.value("name").toString().toStdString();
         w.pid = static_cast<pid_t>(node.value("pid").toInteger());
+        w.xwayland = node.value("shell").toString() == "xwayland";
+        if (w.xwayland) {
+            const QJsonObject x = node.value("window_properties").toObject();
+            w.appId = x.value("class").toString().toStdString();
+        }
         w.focused = node.value("focused").toBool();
         w.floating = floating || type == "floating_con";
         const QJsonObject r = node.value("rect").toObject();
@@ -161,7 +168,7 @@ std::string waylandArtifactPath(const std::string& name) {
     return dir + "/" + name;
 }
 
-SwaySession::SwaySession(const std::string& extraConfig) {
+SwaySession::SwaySession(const std::string& extraConfig, X x) {
     const DesktopUser& u = user();
     if (!u.ok()) {
         error_ = u.error();
@@ -187,7 +194,8 @@ SwaySession::SwaySession(const std::string& extraConfig) {
             error_ = std::string("cannot copy ") + name + " for the user";
             return;
         }
-    if (!startBus() || !startSway(extraConfig)) return;
+    if (!startBus() || !startSway(extraConfig, x) || !plugInMouse()) return;
+    if (x == X::Xwayland && !waitForXwayland()) return;
     watchFailures(this);
 }
 
@@ -195,6 +203,7 @@ SwaySession::~SwaySession() {
     forget(this);
     if (::testing::Test::HasFailure() && sway_) keepArtifacts();
     endStrays();
+    mouse_.reset();
     sway_.reset();
     bus_.reset();
     endStrays();
@@ -245,11 +254,17 @@ Environment SwaySession::environment() const {
     };
     if (!swaySocket_.empty()) env["SWAYSOCK"] = swaySocket_;
     if (!busAddress_.empty()) env["DBUS_SESSION_BUS_ADDRESS"] = busAddress_;
+    // No DISPLAY, even with Xwayland on: only the X targets get it (xEnvironment).
     for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
         if (const char* v = std::getenv(name); v && *v) env[name] = v;
     const auto eq = mark_.find('=');
     env[mark_.substr(0, eq)] = mark_.substr(eq + 1);
     return env;
+}
+
+Environment SwaySession::xEnvironment() const {
+    if (xDisplay_.empty()) return {};
+    return {{"DISPLAY", xDisplay_}, {"QT_QPA_PLATFORM", "xcb"}};
 }
 
 bool SwaySession::startBus() {
@@ -264,9 +279,22 @@ bool SwaySession::startBus() {
     return error_.empty();
 }
 
-bool SwaySession::startSway(const std::string& extraConfig) {
+bool SwaySession::startSway(const std::string& extraConfig, X x) {
     const std::string config = folder_ + "/sway.config";
-    if (!writeUserFile(config, configText(extraConfig))) {
+    std::string xScript;
+    if (x == X::Xwayland) {
+        // A script rather than the command in the config: sway would read "$DISPLAY" as a
+        // variable of its own.
+        xScript = folder_ + "/bin/tell-display";
+        const std::string out = folder_ + "/run/x-display";
+        if (!writeUserFile(xScript, "#!/bin/sh\nprintf '%s' \"$DISPLAY\" > " + out +
+                                        ".part && mv " + out + ".part " + out + "\n") ||
+            chmod(xScript.c_str(), 0700) != 0) {
+            error_ = "cannot write the display script";
+            return false;
+        }
+    }
+    if (!writeUserFile(config, configText(extraConfig, xScript))) {
         error_ = "cannot write sway's config";
         return false;
     }
@@ -309,6 +337,45 @@ bool SwaySession::startSway(const std::string& extraConfig) {
     // The IPC socket answers once the config has been read.
     if (!waitUntil([&] { return command("nop"); }, 10s)) {
         error_ = "sway does not answer on its socket: " + sway_->logTail();
+        return false;
+    }
+    return true;
+}
+
+bool SwaySession::plugInMouse() {
+    mouse_ = start({testProgram("wl_click"), "--hold"}, {}, "mouse");
+    const bool plugged = mouse_ && waitUntil(
+        [&] {
+            std::string json;
+            if (run({"swaymsg", "--raw", "-t", "get_inputs"}, {}, &json, 5s) != 0) return false;
+            for (const QJsonValue& input :
+                 QJsonDocument::fromJson(QByteArray::fromStdString(json)).array())
+                if (input.toObject().value("type").toString() == "pointer") return true;
+            return false;
+        },
+        10s, 50ms);
+    if (!plugged) error_ = "the session's pointer did not appear: " + logTail();
+    return plugged;
+}
+
+bool SwaySession::waitForXwayland() {
+    const std::string file = folder_ + "/run/x-display";
+    if (!waitUntil([&] { return !readAll(file).empty(); }, 20s)) {
+        error_ = "sway told no X display: " + sway_->logTail();
+        return false;
+    }
+    xDisplay_ = readAll(file);
+    // X clients map windows once sway manages X windows: it marks the root window then.
+    const bool managed = waitUntil(
+        [&] {
+            std::string out;
+            return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, xEnvironment(), &out,
+                       5s) == 0 &&
+                   out.find("window id") != std::string::npos;
+        },
+        20s, 100ms);
+    if (!managed) {
+        error_ = "Xwayland on " + xDisplay_ + " did not come up: " + sway_->logTail();
         return false;
     }
     return true;

@@ -2,7 +2,11 @@
 // output of a fixed size, a session bus, and a fresh home, everything run as the desktop
 // user (sway refuses root).  Windows are read from sway's tree; clicks go through a
 // virtual pointer (a headless sway has no pointer, and its seat commands move the cursor
-// without the client under it hearing the button); text goes through wtype, the peer.
+// without the client under it hearing the button), beside one that stays plugged in as a
+// mouse does; text goes through wtype, the peer.
+//
+// With Xwayland on, X programs can be run on it too (they get its DISPLAY); the program
+// under test still finds only the Wayland desktop.
 //
 // Everything the session started ends when it is destroyed.  When the test failed, sway's
 // and every program's log, the tree and a screenshot are kept in
@@ -29,6 +33,7 @@ struct SwayWindow {
     std::string appId;    // xdg-shell app_id
     std::string title;
     pid_t pid = 0;
+    bool xwayland = false;  // an X window through Xwayland (appId is then its class)
     bool focused = false;
     bool floating = false;
     Rect rect;            // the window's content in layout coordinates
@@ -39,9 +44,12 @@ public:
     static constexpr int kWidth = 1280;
     static constexpr int kHeight = 800;
 
+    enum class X { Off, Xwayland };
+
     // `extraConfig`: lines added to sway's config, e.g. for_window rules that place a
-    // program's window.
-    explicit SwaySession(const std::string& extraConfig = {});
+    // program's window.  With X::Xwayland sway starts Xwayland at once and the session
+    // is ok only once X clients can map windows on it.
+    explicit SwaySession(const std::string& extraConfig = {}, X x = X::Off);
     ~SwaySession();
     SwaySession(const SwaySession&) = delete;
     SwaySession& operator=(const SwaySession&) = delete;
@@ -60,6 +68,10 @@ public:
     // HOME, USER, PATH, LANG=C.UTF-8, XDG_RUNTIME_DIR, WAYLAND_DISPLAY, SWAYSOCK, the bus,
     // QT_QPA_PLATFORM=wayland, and no DISPLAY: a program finds only the Wayland desktop.
     Environment environment() const;
+    // What an X program adds to that: Xwayland's DISPLAY and Qt's X platform; empty
+    // without Xwayland.
+    Environment xEnvironment() const;
+    const std::string& xDisplay() const { return xDisplay_; }
     std::unique_ptr<ChildProcess> start(const std::vector<std::string>& argv,
                                         const Environment& extra = {},
                                         const std::string& name = {});
@@ -94,7 +106,9 @@ public:
 
 private:
     bool startBus();
-    bool startSway(const std::string& extraConfig);
+    bool startSway(const std::string& extraConfig, X x);
+    bool plugInMouse();
+    bool waitForXwayland();
     void keepArtifacts();
     void endStrays();
     std::string logFile(const std::string& name) const;
@@ -104,8 +118,10 @@ private:
     std::string mark_;
     std::string busAddress_;
     std::string swaySocket_;
+    std::string xDisplay_;
     std::unique_ptr<ChildProcess> bus_;
     std::unique_ptr<ChildProcess> sway_;
+    std::unique_ptr<ChildProcess> mouse_;  // a pointer device for the session's whole life
     mutable int logCount_ = 0;
 };
 

@@ -34,6 +34,16 @@ std::string shellQuoted(const std::string& s) {
 
 }  // namespace
 
+std::string SwayTextTarget::nameOf(Kind kind) {
+    switch (kind) {
+        case Kind::QtEdit: return "QtEdit";
+        case Kind::Foot: return "Foot";
+        case Kind::QtEditOnX: return "QtEditOnX";
+        case Kind::XTerm: return "XTerm";
+    }
+    return "?";
+}
+
 SwayTextTarget::SwayTextTarget(SwaySession& session, Kind kind, const std::string& name)
     : session_(session), kind_(kind) {
     if (!session.ok()) {
@@ -46,8 +56,13 @@ SwayTextTarget::SwayTextTarget(SwaySession& session, Kind kind, const std::strin
         return;
     }
     out_ = folder_ + "/typed.txt";
-    if (kind == Kind::Foot) {
-        if (!startFoot()) return;
+    const Environment x = onX(kind) ? session.xEnvironment() : Environment{};
+    if (onX(kind) && x.empty()) {
+        error_ = "an X target needs a session with Xwayland";
+        return;
+    }
+    if (isTerminal()) {
+        startTerminal();
     } else {
         // Commands reach the edit through a FIFO on its stdin; opened here for both
         // reading and writing, so opening never blocks and the edit never reads an end.
@@ -60,7 +75,7 @@ SwayTextTarget::SwayTextTarget(SwaySession& session, Kind kind, const std::strin
         process_ = session.start(
             {"sh", "-c", "exec " + shellQuoted(session.testProgram("type_target")) + " " +
                              shellQuoted(out_) + " < " + shellQuoted(fifo_)},
-            {}, "type_target-" + name);
+            x, "type_target-" + name);
     }
     if (!process_) {
         error_ = "cannot start the target";
@@ -78,17 +93,23 @@ SwayTextTarget::SwayTextTarget(SwaySession& session, Kind kind, const std::strin
     if (!waitUntil([&] { return fs::exists(out_); }, 10s)) error_ = "the target made no file";
 }
 
-bool SwayTextTarget::startFoot() {
+void SwayTextTarget::startTerminal() {
     // No line discipline buffering and no echo: each character reaches the file as it
     // arrives; Return arrives as a line feed.  Appending, so the test may truncate it.
     const std::string script = "stty -icanon -echo min 1; exec cat >> " + shellQuoted(out_);
+    if (kind_ == Kind::XTerm) {
+        // A fontconfig font: Xwayland has no core fonts unless a font package brings them.
+        process_ = session_.start({"xterm", "-class", "xterm-sink", "-u8", "-fa", "monospace",
+                                   "-fs", "9", "-e", "sh", "-c", "cd / && " + script},
+                                  session_.xEnvironment(), "xterm");
+        return;
+    }
     // A font that is installed everywhere, so foot starts without a search.  The shell
     // starts in / : the tests' folder may be closed to the desktop user, and foot 1.13
     // (Debian 12) runs no shell at all in a folder it cannot enter.
     process_ = session_.start({"foot", "--app-id=foot-sink", "-o", "font=monospace:size=9",
                                "--working-directory=/", "sh", "-c", script},
                               {}, "foot");
-    return true;
 }
 
 SwayTextTarget::~SwayTextTarget() {
@@ -100,7 +121,7 @@ std::string SwayTextTarget::text() const { return readAll(out_); }
 
 bool SwayTextTarget::clear() {
     if (!ok()) return false;
-    if (kind_ == Kind::Foot) {
+    if (isTerminal()) {
         // cat appends, so a truncated file stays truncated.
         std::ofstream(out_, std::ios::binary | std::ios::trunc);
         return text().empty();

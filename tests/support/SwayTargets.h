@@ -1,6 +1,7 @@
-// Native Wayland windows that receive typed text, for the typing tests on sway: the
-// project's type_target (a Qt text edit) and foot running `cat` into a file.  Each writes
-// what arrived to a file the test reads back.
+// Windows that receive typed text, for the typing tests on sway: the project's type_target
+// (a Qt text edit) and a terminal running `cat` into a file, natively (foot) or as X
+// programs through the session's Xwayland (the edit on Qt's X platform, xterm).  Each
+// writes what arrived to a file the test reads back.
 #pragma once
 
 #include <chrono>
@@ -13,7 +14,10 @@ namespace quorvel::test {
 
 class SwayTextTarget {
 public:
-    enum class Kind { QtEdit, Foot };
+    enum class Kind { QtEdit, Foot, QtEditOnX, XTerm };
+    // Whether the kind is an X program, which needs a session with Xwayland.
+    static bool onX(Kind kind) { return kind == Kind::QtEditOnX || kind == Kind::XTerm; }
+    static std::string nameOf(Kind kind);
 
     SwayTextTarget(SwaySession& session, Kind kind, const std::string& name);
     ~SwayTextTarget();
@@ -36,7 +40,8 @@ public:
                         std::chrono::milliseconds settle = std::chrono::seconds(3)) const;
 
 private:
-    bool startFoot();
+    bool isTerminal() const { return kind_ == Kind::Foot || kind_ == Kind::XTerm; }
+    void startTerminal();
     SwaySession& session_;
     Kind kind_;
     std::string folder_;

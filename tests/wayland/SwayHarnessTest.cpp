@@ -1,14 +1,18 @@
 // The Wayland desktop the typing tests stand on, checked against the peer: sway comes up
 // headless as the desktop user, its tree names the windows, a virtual-pointer click
 // reaches a Qt client (not just sway's cursor), and wtype's text arrives whole in a Qt
-// edit and in foot.  When these fail, a failure of the program's typing means nothing.
+// edit and a terminal, native and through Xwayland.  When these fail, a failure of the
+// program's typing means nothing.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "support/SwaySession.h"
 #include "support/SwayTargets.h"
@@ -81,21 +85,32 @@ TEST(SwayHarness, VirtualPointerClickReachesTheClientUnderIt) {
     EXPECT_EQ(right.text(), "");
 }
 
-TEST(SwayHarness, WtypeTypesWideCharactersExactlyIntoQtAndFoot) {
-    SwaySession session;
-    ASSERT_TRUE(session.ok()) << session.error();
-    SwayTextTarget edit(session, Kind::QtEdit, "edit");
-    ASSERT_TRUE(edit.ok()) << edit.error();
-    SwayTextTarget foot(session, Kind::Foot, "foot");
-    ASSERT_TRUE(foot.ok()) << foot.error();
-    for (SwayTextTarget* t : {&edit, &foot}) {
-        SCOPED_TRACE(t->info().appId);
-        ASSERT_TRUE(session.focus(t->window()));
-        ASSERT_TRUE(t->clear());
-        // wtype's first key can arrive before the client has its keymap; a short wait
-        // first is how it is used in scripts.
-        ASSERT_TRUE(session.wtype(kWide + "\n" + kWide, {"-s", "150"}));
-        EXPECT_EQ(t->waitFor(kWide + "\n" + kWide), kWide + "\n" + kWide);
+// Natively, and as X programs through Xwayland on a session that has it.
+TEST(SwayHarness, WtypeTypesWideCharactersExactlyIntoQtAndTerminals) {
+    for (const auto& [x, kinds] :
+         {std::pair{SwaySession::X::Off, std::vector<Kind>{Kind::QtEdit, Kind::Foot}},
+          std::pair{SwaySession::X::Xwayland, std::vector<Kind>{Kind::QtEditOnX, Kind::XTerm}}}) {
+        SwaySession session({}, x);
+        ASSERT_TRUE(session.ok()) << session.error();
+        EXPECT_EQ(session.xDisplay().empty(), x == SwaySession::X::Off);
+        // Only X programs are told of Xwayland.
+        EXPECT_EQ(session.environment().count("DISPLAY"), 0u);
+        std::vector<std::unique_ptr<SwayTextTarget>> targets;
+        for (Kind k : kinds) {
+            targets.push_back(
+                std::make_unique<SwayTextTarget>(session, k, SwayTextTarget::nameOf(k)));
+            ASSERT_TRUE(targets.back()->ok()) << targets.back()->error();
+            EXPECT_EQ(targets.back()->info().xwayland, SwayTextTarget::onX(k));
+        }
+        for (const auto& t : targets) {
+            SCOPED_TRACE(t->info().appId);
+            ASSERT_TRUE(session.focus(t->window()));
+            ASSERT_TRUE(t->clear());
+            // wtype's first key can arrive before the client has its keymap; a short wait
+            // first is how it is used in scripts.
+            ASSERT_TRUE(session.wtype(kWide + "\n" + kWide, {"-s", "150"}));
+            EXPECT_EQ(t->waitFor(kWide + "\n" + kWide), kWide + "\n" + kWide);
+        }
     }
 }
 

@@ -4,10 +4,16 @@
  * move its cursor without the client under it hearing the button.
  *
  *   wl_click X Y WIDTH HEIGHT [BUTTON]
+ *   wl_click --hold
  *
  * X and Y are layout coordinates in a layout of WIDTH x HEIGHT; BUTTON is a linux input
  * code (272, the left button, by default).  Exit 0 once the compositor has handled every
- * event; 2 on bad arguments; 1 when the compositor lacks the protocol. */
+ * event; 2 on bad arguments; 1 when the compositor lacks the protocol.
+ *
+ * --hold keeps a pointer device plugged in until the compositor goes away, as a desktop's
+ * mouse is: without one, the seat stops offering a pointer after every click, and a client
+ * that asks for a pointer just then gets one the compositor no longer backs (sway 1.7
+ * crashes when such a client then asks for relative motion or gestures on it). */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -50,26 +56,40 @@ static int parse(const char* s, long* out) {
     return end != s && *end == '\0' && *out >= 0;
 }
 
-int main(int argc, char** argv) {
-    long x, y, w, h, button = 272;
-    if ((argc != 5 && argc != 6) || !parse(argv[1], &x) || !parse(argv[2], &y) ||
-        !parse(argv[3], &w) || !parse(argv[4], &h) || (argc == 6 && !parse(argv[5], &button)) ||
-        w <= 0 || h <= 0 || x >= w || y >= h) {
-        fprintf(stderr, "usage: wl_click X Y WIDTH HEIGHT [BUTTON]\n");
-        return 2;
-    }
-    struct wl_display* display = wl_display_connect(NULL);
-    if (!display) {
+static int connect_display(struct wl_display** display) {
+    *display = wl_display_connect(NULL);
+    if (!*display) {
         fprintf(stderr, "wl_click: no Wayland display\n");
         return 1;
     }
-    struct wl_registry* registry = wl_display_get_registry(display);
+    struct wl_registry* registry = wl_display_get_registry(*display);
     wl_registry_add_listener(registry, &registry_listener, NULL);
-    wl_display_roundtrip(display);
+    wl_display_roundtrip(*display);
     if (!manager) {
         fprintf(stderr, "wl_click: the compositor offers no virtual pointer\n");
         return 1;
     }
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    long x, y, w, h, button = 272;
+    struct wl_display* display = NULL;
+    if (argc == 2 && strcmp(argv[1], "--hold") == 0) {
+        if (connect_display(&display) != 0) return 1;
+        zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, seat);
+        wl_display_roundtrip(display);
+        while (wl_display_dispatch(display) != -1) {
+        }
+        return 0;
+    }
+    if ((argc != 5 && argc != 6) || !parse(argv[1], &x) || !parse(argv[2], &y) ||
+        !parse(argv[3], &w) || !parse(argv[4], &h) || (argc == 6 && !parse(argv[5], &button)) ||
+        w <= 0 || h <= 0 || x >= w || y >= h) {
+        fprintf(stderr, "usage: wl_click X Y WIDTH HEIGHT [BUTTON] | wl_click --hold\n");
+        return 2;
+    }
+    if (connect_display(&display) != 0) return 1;
     struct zwlr_virtual_pointer_v1* pointer =
         zwlr_virtual_pointer_manager_v1_create_virtual_pointer(manager, seat);
     /* The device must exist and the pointer be over the surface before the press, or the
