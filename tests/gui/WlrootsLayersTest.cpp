@@ -163,11 +163,28 @@ TEST_F(WlrootsLayers, TheTargetIsTheActivatedToplevelThatIsNotOurs) {
     EXPECT_TRUE(eventually([&] { return windows.focusIn({}); }));
     EXPECT_EQ(windows.foreground(), 0u);
 
-    // Activating the target waits for the compositor to say it is in front.
+    // Activating the target waits for the compositor to say it is in front, and for the
+    // target to have held the keyboard a while (an X window gets it later).
+    auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(windows.activate(editorId, {}, 2s));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, ForeignToplevelWindow::kActivationSettle);
     EXPECT_FALSE(windows.focusIn({}));
     EXPECT_EQ(windows.foreground(), editorId);
     EXPECT_EQ(compositor.activationRequests(), std::vector<int>{editor});
+
+    // A target that loses the keyboard again while it settles (our window takes it back)
+    // is not typed into: the activation fails at the limit.
+    compositor.activateToplevel(ours);
+    EXPECT_TRUE(eventually([&] { return windows.focusIn({}); }));
+    std::thread takeBack([&] {
+        std::this_thread::sleep_for(ForeignToplevelWindow::kActivationSettle / 3);
+        compositor.activateToplevel(ours);
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(windows.activate(editorId, {}, 600ms));
+    takeBack.join();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 600ms);
+    EXPECT_TRUE(windows.focusIn({}));
 
     // A closed window is forgotten and cannot be activated.
     compositor.activateToplevel(other);

@@ -3,6 +3,7 @@
 #include <wayland-client.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "platform/wayland/WaylandConnection.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
@@ -144,12 +145,20 @@ bool ForeignToplevelWindow::activate(WindowId w, const std::vector<WindowId>&,
     // a state from before the request (our window not yet shown as activated after the
     // click on Type) cannot pass for the answer.
     if (!connection_->roundtrip()) return false;
+    std::optional<Clock::time_point> since;  // when the target was first seen activated
     for (;;) {
         if (!connection_->dispatch(std::chrono::milliseconds(0))) return false;
-        if (isActivated(w) && !ownActivated()) return true;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (Clock::now() >= deadline) return false;
-        connection_->dispatch(std::min(left, std::chrono::milliseconds(50)));
+        const auto now = Clock::now();
+        if (!isActivated(w) || ownActivated())
+            since.reset();
+        else if (!since)
+            since = now;
+        // The limit is for the activation; the settle may run past it.
+        if (since && now - *since >= kActivationSettle) return true;
+        if (!since && now >= deadline) return false;
+        const auto wake = since ? *since + kActivationSettle : deadline;
+        connection_->dispatch(std::min(std::chrono::ceil<std::chrono::milliseconds>(wake - now),
+                                       std::chrono::milliseconds(50)));
     }
 }
 

@@ -24,6 +24,13 @@ class WaylandConnection;
 
 class ForeignToplevelWindow : public ActiveWindow {
 public:
+    // activate() returns once the target has held the keyboard this long.  An X window
+    // gets the focus through Xwayland's X connection (the compositor's window manager) and
+    // the keys through its Wayland connection; when both wait for a busy Xwayland (applying
+    // the keymap the user's own keyboard just brought, say), it hands out the keys first,
+    // to no window, and the start of a run is lost.  No one is told when Xwayland is done.
+    static constexpr std::chrono::milliseconds kActivationSettle{250};
+
     ForeignToplevelWindow(std::shared_ptr<WaylandConnection> connection, std::string ownAppId);
     ~ForeignToplevelWindow() override;
     ForeignToplevelWindow(const ForeignToplevelWindow&) = delete;
