@@ -28,7 +28,7 @@ const std::string kExpected =
     "me@example.com\tsecond Zo\xC3\xAB {tab}\n\xC3\xA9 \xC3\x9F \xE2\x82\xAC \xE4\xB8\xAD "
     "\xCE\xA9!";
 
-std::string nameOf(Kind k) { return k == Kind::Foot ? "Foot" : "QtEdit"; }
+std::string nameOf(Kind k) { return SwayTextTarget::nameOf(k); }
 
 }  // namespace
 // Test names and messages show the target by name.
@@ -77,7 +77,10 @@ protected:
         EXPECT_EQ(items[0].entries, 0);
     }
 
-    SwaySession session{SwayQuorvel::placementRule(760, 40)};
+    // The program runs natively on the same desktop either way.
+    SwaySession session{SwayQuorvel::placementRule(760, 40),
+                        SwayTextTarget::onX(GetParam()) ? SwaySession::X::Xwayland
+                                                        : SwaySession::X::Off};
     SwayTextTarget target{session, GetParam(), "target"};
     SwayQuorvel quorvel{session};
     std::string keys;
@@ -239,6 +242,10 @@ TEST_P(TypeOnSway, ClosedTargetIsForgottenAndTheNextOneTaken) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, TypeOnSway, ::testing::Values(Kind::QtEdit, Kind::Foot),
+                         [](const auto& info) { return nameOf(info.param); });
+// X programs on the same desktop through Xwayland (browsers, xterm): the keys reach them
+// through Xwayland's keyboard, which takes each keymap the compositor hands it.
+INSTANTIATE_TEST_SUITE_P(Xwayland, TypeOnSway, ::testing::Values(Kind::QtEditOnX, Kind::XTerm),
                          [](const auto& info) { return nameOf(info.param); });
 
 }  // namespace
