@@ -165,6 +165,38 @@ TEST(KeymapPlannerXkb, ALongRunOfManyCharactersLandsExactlyThroughKeymapChanges)
     EXPECT_LE(planner.switches(), 4u);
 }
 
+// An X client behind Xwayland gets to a key only after later keymaps have arrived, and
+// reads it with the keymap in force then: here, the one sent `lag` keys later.
+TEST(KeymapPlannerXkb, AClientReadingKeysLateWithLaterKeymapsStillReadsThemRight) {
+    std::u32string run;
+    unsigned seed = 11;
+    for (int i = 0; i < 4000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        run += static_cast<char32_t>(0x4E00 + (seed >> 16) % 1000);  // 1,000 kinds, all CJK
+    }
+    KeymapPlanner planner;
+    std::vector<std::string> keymaps{planner.current().text()};
+    if (planner.prepare(run)) keymaps.push_back(planner.current().text());
+    std::vector<std::pair<int, std::size_t>> keys;  // keycode, keymap in force when sent
+    for (char32_t ch : run) {
+        const KeymapPlanner::Lookup l = planner.lookup(ch);
+        if (l.switched) keymaps.push_back(planner.current().text());
+        keys.push_back({l.keycode, keymaps.size() - 1});
+    }
+    EXPECT_GE(planner.switches(), 20u);
+    for (const std::size_t lag : {1, 10, 35}) {
+        std::map<std::size_t, std::unique_ptr<Compiled>> compiled;
+        std::u32string typed;
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            const std::size_t map = keys[std::min(i + lag, keys.size() - 1)].second;
+            auto& c = compiled[map];
+            if (!c) c = std::make_unique<Compiled>(keymaps[map]);
+            typed += c->charAt(keys[i].first);
+        }
+        EXPECT_EQ(typed, run) << "reading " << lag << " keys late";
+    }
+}
+
 TEST(KeymapPlannerXkb, CharactersNotAnnouncedStillLandExactly) {
     KeymapPlanner planner;
     std::u32string announced;

@@ -151,7 +151,7 @@ std::string manyCharacters(std::string* expected) {
     };
     std::vector<std::string> chars;
     for (char32_t c = 0x3B1; c <= 0x3C9; ++c) chars.push_back(utf8(c));         // Greek
-    for (char32_t c = 0x4E00; c < 0x4E00 + 60; ++c) chars.push_back(utf8(c));  // CJK
+    for (char32_t c = 0x4E00; c < 0x4E00 + 1000; ++c) chars.push_back(utf8(c));  // CJK
     std::string script;
     unsigned seed = 7;
     for (int i = 0; i < 1200; ++i) {

@@ -1,7 +1,9 @@
 #include "platform/core/CharacterKeymap.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <unordered_set>
+#include <vector>
 
 namespace quorvel {
 
@@ -132,6 +134,48 @@ CharacterKeymap::CharacterKeymap(const std::u32string& characters) {
     }
 }
 
+CharacterKeymap CharacterKeymap::successor(
+    const std::u32string& wanted, const std::unordered_map<char32_t, std::size_t>& lastUse) const {
+    CharacterKeymap next;
+    std::unordered_set<char32_t> want(wanted.begin(), wanted.end());
+    // Kept where they are: every character held, unless its keycode is needed below.
+    std::vector<char32_t> giveUp;
+    for (char32_t ch : chars_) {
+        next.keycodes_.emplace(ch, keycodeOf(ch));
+        next.chars_ += ch;
+        if (!want.count(ch)) giveUp.push_back(ch);
+    }
+    const auto used = [&](char32_t ch) {
+        const auto it = lastUse.find(ch);
+        return it == lastUse.end() ? std::size_t{0} : it->second;
+    };
+    std::stable_sort(giveUp.begin(), giveUp.end(),
+                     [&](char32_t a, char32_t b) { return used(a) < used(b); });
+    std::unordered_set<int> taken;
+    for (const auto& [ch, kc] : next.keycodes_) taken.insert(kc);
+    int freeKey = kMinKeycode + 1;
+    std::size_t given = 0;
+    for (char32_t ch : wanted) {
+        if (!typeable(ch) || next.keycodes_.count(ch)) continue;
+        int kc = 0;
+        if (next.keycodes_.size() < kCapacity) {
+            while (isTaken(freeKey) || taken.count(freeKey)) ++freeKey;
+            kc = freeKey;
+        } else if (given < giveUp.size()) {
+            const char32_t old = giveUp[given++];
+            kc = next.keycodes_.at(old);
+            next.keycodes_.erase(old);
+            next.chars_.erase(next.chars_.find(old), 1);
+        } else {
+            break;  // more wanted than a keymap holds
+        }
+        taken.insert(kc);
+        next.keycodes_.emplace(ch, kc);
+        next.chars_ += ch;
+    }
+    return next;
+}
+
 int CharacterKeymap::keycodeOf(char32_t ch) const {
     const auto it = keycodes_.find(ch);
     return it == keycodes_.end() ? 0 : it->second;
@@ -178,11 +222,11 @@ bool KeymapPlanner::prepare(const std::u32string& run) {
     for (char32_t ch : run)
         if (CharacterKeymap::typeable(ch)) run_ += ch;
     cursor_ = 0;
-    const std::u32string first = upcoming(0, 0);
+    const std::u32string first = upcoming(0, 0, CharacterKeymap::kCapacity);
     bool held = true;
     for (char32_t ch : first) held = held && current_.holds(ch);
     if (held) return false;
-    current_ = CharacterKeymap(first);
+    current_ = current_.successor(first, lastUse_);
     return true;
 }
 
@@ -192,20 +236,23 @@ KeymapPlanner::Lookup KeymapPlanner::lookup(char32_t ch) {
     std::size_t from = cursor_;
     const std::size_t at = run_.find(ch, cursor_);
     if (at != std::u32string::npos) from = cursor_ = at + 1;
+    lastUse_[ch] = ++uses_;
     if (current_.holds(ch)) return {current_.keycodeOf(ch), false};
-    current_ = CharacterKeymap(upcoming(from, ch));
+    // Short of a full keymap: the characters typed last keep their keys.
+    current_ = current_.successor(upcoming(from, ch, kUpcoming), lastUse_);
     ++switches_;
     return {current_.keycodeOf(ch), true};
 }
 
-std::u32string KeymapPlanner::upcoming(std::size_t from, char32_t first) const {
+std::u32string KeymapPlanner::upcoming(std::size_t from, char32_t first,
+                                       std::size_t limit) const {
     std::u32string out;
     std::unordered_set<char32_t> seen;
     if (first != 0) {
         out += first;
         seen.insert(first);
     }
-    for (std::size_t i = from; i < run_.size() && out.size() < CharacterKeymap::kCapacity; ++i)
+    for (std::size_t i = from; i < run_.size() && out.size() < limit; ++i)
         if (seen.insert(run_[i]).second) out += run_[i];
     return out;
 }

@@ -50,6 +50,14 @@ public:
     // The first kCapacity distinct typeable characters of `characters` get keys, in order.
     explicit CharacterKeymap(const std::u32string& characters);
 
+    // The keymap that follows this one and holds every character of `wanted` (distinct, at
+    // most kCapacity).  Characters this one holds keep their keycodes; those not wanted give
+    // theirs up as needed, the one used longest ago (lowest `lastUse`) first: a client that
+    // reads its older keys only after it has taken the new keymap (Qt through Xwayland
+    // does) still reads the characters they were sent for.
+    CharacterKeymap successor(const std::u32string& wanted,
+                              const std::unordered_map<char32_t, std::size_t>& lastUse) const;
+
     // The keycode typing `ch`; 0 when this keymap has none for it.
     int keycodeOf(char32_t ch) const;
     bool holds(char32_t ch) const { return keycodeOf(ch) != 0; }
@@ -71,7 +79,10 @@ private:
 // Chooses the keymaps for a run.  When a run needs more characters than one keymap holds,
 // the keymap is replaced in the middle of the run: a Wayland compositor hands the new
 // keymap to the focused client ahead of the key events that follow it, on the same
-// connection, so the client translates every key with the keymap it was sent under.
+// connection, so a native client translates every key with the keymap it was sent under.
+// An X client behind Xwayland reads the keymap in force when it gets to a key, so keycodes
+// keep their characters from one keymap to the next wherever they can, and the characters
+// used last keep theirs in any case.
 class KeymapPlanner {
 public:
     // The characters the run will type, in order, repeats included.  True when the keymap
@@ -88,13 +99,18 @@ public:
     std::size_t switches() const { return switches_; }
 
 private:
-    // The distinct characters of the run from `from` on, until a keymap is full.
-    std::u32string upcoming(std::size_t from, char32_t first) const;
+    // How many of the run's next characters a new keymap takes: the rest of it keeps the
+    // characters typed last.
+    static constexpr std::size_t kUpcoming = CharacterKeymap::kCapacity - 40;
+    // The distinct characters of the run from `from` on, at most `limit`.
+    std::u32string upcoming(std::size_t from, char32_t first, std::size_t limit) const;
 
     CharacterKeymap current_;
     std::u32string run_;
     std::size_t cursor_ = 0;
     std::size_t switches_ = 0;
+    std::unordered_map<char32_t, std::size_t> lastUse_;  // lookup number of the last use
+    std::size_t uses_ = 0;
 };
 
 }  // namespace quorvel

@@ -92,6 +92,7 @@ bool WaylandKeyboard::sendKeymap() {
             written = false;
     }
     if (written) {
+        lastKeymap_ = std::chrono::steady_clock::now();
         // The request carries a copy of the descriptor.
         zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
                                        static_cast<std::uint32_t>(size));
@@ -127,6 +128,10 @@ KeyScan WaylandKeyboard::scan(char32_t ch) {
     // The keymap goes out ahead of the key on the same connection, and the compositor
     // passes it on to the focused client ahead of the key too.
     if (l.switched || !keymapSentThisRun_) {
+        // Every keymap makes the target reload its own: at most a few a second.
+        constexpr auto kKeymapGap = std::chrono::milliseconds(250);
+        if (l.switched && std::chrono::steady_clock::now() < lastKeymap_ + kKeymapGap)
+            std::this_thread::sleep_until(lastKeymap_ + kKeymapGap);
         if (!sendKeymap()) return {};
         keymapSentThisRun_ = true;
     }

@@ -60,6 +60,7 @@ private:
     std::set<int> held_;           // keycodes down
     std::size_t keymapsSent_ = 0;
     std::chrono::steady_clock::time_point lastKey_{};  // the last key release sent
+    std::chrono::steady_clock::time_point lastKeymap_{};
 };
 
 }  // namespace quorvel
