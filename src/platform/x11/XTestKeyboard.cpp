@@ -18,6 +18,7 @@
 #include "model/Text.h"
 #include "platform/x11/KeysymTable.h"
 #include "platform/x11/LentKeys.h"
+#include "platform/x11/WindowManagerSync.h"
 #include "platform/x11/X11Clipboard.h"
 #include "platform/x11/XHelpers.h"
 
@@ -82,6 +83,7 @@ struct XTestKeyboard::Impl {
     std::set<int> held;
     long pingToken = 0;
     std::unique_ptr<PasteClipboard> clipboard;
+    std::unique_ptr<x11::WindowManagerSync> wm;
 
     explicit Impl(const std::string& name) {
         dpy = x11::openDisplay(name);
@@ -97,9 +99,14 @@ struct XTestKeyboard::Impl {
                                        if (upTo > confirmed) confirmClient();
                                    },
                                    [this] {
+                                       // The window manager reloads its key bindings at
+                                       // every change; while it is behind, the user's
+                                       // clicks stay frozen in its grabs.
+                                       if (wm) wm->sync();
                                        if (!pingFocusedClient())
                                            std::this_thread::sleep_for(kUnconfirmedKeymap);
                                    }});
+        wm = std::make_unique<x11::WindowManagerSync>(dpy, [this](XEvent& e) { handle(e); });
         // Follow layout changes (setxkbmap, a desktop's layout switcher) between runs.
         XkbSelectEvents(dpy, XkbUseCoreKbd, XkbNewKeyboardNotifyMask | XkbMapNotifyMask,
                         XkbNewKeyboardNotifyMask | XkbMapNotifyMask);
@@ -113,6 +120,7 @@ struct XTestKeyboard::Impl {
             releaseHeld();
             lent.giveBack(kExitWait, true);
         }
+        wm.reset();  // its window goes with the connection
         XCloseDisplay(dpy);
     }
 
