@@ -10,8 +10,8 @@ namespace quorvel::x11 {
 
 WindowManagerSync::WindowManagerSync(Display* dpy, std::function<void(XEvent&)> other)
     : dpy_(dpy), other_(std::move(other)) {
-    // Asked once now: a window manager's first answer can take seconds (openbox loads its
-    // theme for the first frame), and by the first wait it has come.
+    // Asked once now, so that whether the window manager answers at all is known by the
+    // first wait.
     if (!dpy_ || !offered()) {
         state_ = State::Unusable;
         return;

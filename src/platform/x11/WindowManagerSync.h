@@ -19,9 +19,9 @@ public:
     WindowManagerSync(const WindowManagerSync&) = delete;
     WindowManagerSync& operator=(const WindowManagerSync&) = delete;
 
-    // True once the window manager has answered; false at once without a window manager
-    // that offers the request, and from then on when it never answered one within `limit`
-    // (openbox, busy, was seen to take more than 2 s).
+    // True once the window manager has answered; false at `limit` (openbox, busy, was seen
+    // to take more than 2 s), and at once without a window manager that offers the request
+    // or after one that never answered within 15 s of the first request.
     bool sync(std::chrono::milliseconds limit = std::chrono::milliseconds(10000));
 
 private:
