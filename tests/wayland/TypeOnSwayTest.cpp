@@ -112,7 +112,9 @@ TEST_P(TypeOnSway, ClickOnTypeActivatesTheNotedTargetAndTypesExactlyUnderLoad) {
         // From the third try the user's own keyboard (an ordinary US one) is used just
         // before the click and just after the run: the seat's keyboard changes hands twice.
         const bool usersKeyboard = i >= 3;
-        if (usersKeyboard) ASSERT_TRUE(session.wtype("", {"-M", "shift", "-m", "shift"}));
+        if (usersKeyboard) {
+            ASSERT_TRUE(session.wtype("", {"-M", "shift", "-m", "shift"}));
+        }
         ASSERT_TRUE(session.click(typeButton));
         std::string got = target.waitFor(kExpected, 5s);
         // A message instead (typing unavailable here, say) ends the tries.
