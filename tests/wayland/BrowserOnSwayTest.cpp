@@ -1,10 +1,14 @@
-// Firefox ESR as a native Wayland client on the headless sway, a textarea on a page from
-// 127.0.0.1: a click on the program's Type button types codes, variables and characters
-// the layout lacks into it exactly, as wtype does.
+// Browsers on the headless sway, a textarea on a page from 127.0.0.1: Firefox ESR as a
+// native Wayland client, and Chromium as an X client through Xwayland.  A click on the
+// program's Type button types codes, variables and characters the layout lacks into it
+// exactly, as wtype does.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <chrono>
+#include <iostream>
+#include <memory>
+#include <optional>
 #include <thread>
 
 #include "support/DesktopFormServer.h"
@@ -36,22 +40,71 @@ user_pref("browser.formfill.enable", false);
 user_pref("browser.sessionstore.resume_from_crash", false);
 )";
 
-TEST(FirefoxOnSway, TypeButtonTypesIntoANativeFirefoxTextareaAsWtypeDoes) {
+enum class SwayBrowser { FirefoxNative, ChromiumOnX };
+
+std::string nameOf(SwayBrowser b) {
+    return b == SwayBrowser::FirefoxNative ? "Firefox" : "ChromiumOnX";
+}
+
+}  // namespace
+// Test names and messages show the browser by name.
+inline void PrintTo(SwayBrowser b, std::ostream* os) {
+    *os << nameOf(b);
+}
+namespace {
+
+struct OpenBrowser {
+    std::unique_ptr<ChildProcess> process;
+    std::optional<SwayWindow> window;
+};
+
+// Starts the browser on `url` with a fresh profile and waits for its window.
+OpenBrowser startBrowser(SwaySession& session, SwayBrowser browser, const std::string& url) {
+    OpenBrowser out;
+    const std::string profile = session.newFolder(nameOf(browser) + "-profile");
+    if (profile.empty()) return out;
+    if (browser == SwayBrowser::FirefoxNative) {
+        if (!session.writeUserFile(profile + "/user.js", kPrefs)) return out;
+        out.process = session.start(
+            {"firefox-esr", "--no-remote", "--profile", profile, url},
+            {{"MOZ_ENABLE_WAYLAND", "1"}, {"MOZ_CRASHREPORTER_DISABLE", "1"}}, "firefox-esr");
+        if (!out.process) return out;
+        out.window = session.waitForWindow(
+            [](const SwayWindow& w) { return w.appId == "firefox-esr"; }, 40s);
+        return out;
+    }
+    // As on the X desktops: a fresh profile that asks nothing and sends nothing out, but
+    // forced onto X, so the keys come through Xwayland's keyboard.
+    out.process = session.start(
+        {"chromium", "--ozone-platform=x11", "--no-first-run", "--disable-background-networking",
+         "--disable-component-update", "--disable-sync", "--no-default-browser-check",
+         "--password-store=basic", "--disable-features=Translate,AutofillServerCommunication",
+         "--user-data-dir=" + profile, url},
+        session.xEnvironment(), "chromium");
+    if (!out.process) return out;
+    out.window = session.waitForWindow(
+        [](const SwayWindow& w) {
+            return w.xwayland && w.appId == "Chromium" && w.rect.width > 200;
+        },
+        40s);
+    return out;
+}
+
+class BrowserOnSway : public ::testing::TestWithParam<SwayBrowser> {};
+
+TEST_P(BrowserOnSway, TypeButtonTypesIntoATextareaAsWtypeDoes) {
+    const SwayBrowser browserKind = GetParam();
     FormServer server;
     ASSERT_TRUE(server.ok()) << server.error();
-    SwaySession session(SwayQuorvel::placementRule(760, 40));
+    SwaySession session(SwayQuorvel::placementRule(760, 40), browserKind == SwayBrowser::ChromiumOnX
+                                                                 ? SwaySession::X::Xwayland
+                                                                 : SwaySession::X::Off);
     ASSERT_TRUE(session.ok()) << session.error();
-    const std::string profile = session.newFolder("firefox-profile");
-    ASSERT_FALSE(profile.empty());
-    ASSERT_TRUE(session.writeUserFile(profile + "/user.js", kPrefs));
-    auto firefox = session.start({"firefox-esr", "--no-remote", "--profile", profile,
-                                  server.textareaUrl()},
-                                 {{"MOZ_ENABLE_WAYLAND", "1"}, {"MOZ_CRASHREPORTER_DISABLE", "1"}},
-                                 "firefox-esr");
-    ASSERT_TRUE(firefox);
-    const auto window = session.waitForWindow(
-        [](const SwayWindow& w) { return w.appId == "firefox-esr"; }, 40s);
-    ASSERT_TRUE(window) << firefox->logTail();
+    auto browser = startBrowser(session, browserKind, server.textareaUrl());
+    ASSERT_TRUE(browser.process);
+    const auto window = browser.window;
+    ASSERT_TRUE(window) << browser.process->logTail();
+    ASSERT_EQ(window->xwayland, browserKind == SwayBrowser::ChromiumOnX);
     ASSERT_TRUE(server.waitForPage(0, 30s)) << "the page never reported";
     ASSERT_TRUE(server.waitFor([&] { return server.lastReport().value("focus") == "t"; }, 10s));
 
@@ -59,8 +112,8 @@ TEST(FirefoxOnSway, TypeButtonTypesIntoANativeFirefoxTextareaAsWtypeDoes) {
     ASSERT_TRUE(session.focus(window->id));
     const std::string wide = "\xC3\xA9 \xC3\x9F \xE2\x82\xAC \xE4\xB8\xAD \xCE\xA9";
     ASSERT_TRUE(session.wtype("peer " + wide, {"-s", "150"}));
-    EXPECT_TRUE(server.waitFor([&] { return server.lastReport().value("t") == "peer " + wide; },
-                               10s))
+    EXPECT_TRUE(
+        server.waitFor([&] { return server.lastReport().value("t") == "peer " + wide; }, 10s))
         << server.lastReport().describe();
 
     SwayQuorvel quorvel(session);
@@ -73,8 +126,8 @@ TEST(FirefoxOnSway, TypeButtonTypesIntoANativeFirefoxTextareaAsWtypeDoes) {
     item.url = server.url();
     item.keys = keys;
     ASSERT_TRUE(quorvel.writeItems({item}));
-    ASSERT_TRUE(quorvel.writeVariables({{"{email}", "me@example.com"},
-                                        {"{first name}", "Zo\xC3\xAB {tab}"}}));
+    ASSERT_TRUE(quorvel.writeVariables(
+        {{"{email}", "me@example.com"}, {"{first name}", "Zo\xC3\xAB {tab}"}}));
     ASSERT_TRUE(quorvel.start()) << quorvel.error();
     const auto button = quorvel.typeButton();
     ASSERT_TRUE(button);
@@ -85,8 +138,7 @@ TEST(FirefoxOnSway, TypeButtonTypesIntoANativeFirefoxTextareaAsWtypeDoes) {
         ASSERT_TRUE(session.focus(window->id));
         std::this_thread::sleep_for(250ms);
         ASSERT_TRUE(session.click(button->center()));
-        EXPECT_TRUE(
-            server.waitFor([&] { return server.lastReport().value("t") == expected; }, 15s))
+        EXPECT_TRUE(server.waitFor([&] { return server.lastReport().value("t") == expected; }, 15s))
             << server.lastReport().describe();
         EXPECT_EQ(session.focused()->id, window->id);
     }
@@ -97,6 +149,11 @@ TEST(FirefoxOnSway, TypeButtonTypesIntoANativeFirefoxTextareaAsWtypeDoes) {
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].keys, keys);
 }
+
+// Firefox natively, and Chromium as an X program through Xwayland on the same desktop.
+INSTANTIATE_TEST_SUITE_P(Browsers, BrowserOnSway,
+                         ::testing::Values(SwayBrowser::FirefoxNative, SwayBrowser::ChromiumOnX),
+                         [](const auto& info) { return nameOf(info.param); });
 
 }  // namespace
 }  // namespace quorvel::test
