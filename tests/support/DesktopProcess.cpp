@@ -32,15 +32,26 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     return out;
 }
 
-// The parent's pid of `pid` from /proc, or -1.
-pid_t parentOf(pid_t pid) {
+}  // namespace
+
+// The fields of /proc/<pid>/stat from the third (the state) on; empty when gone.  The
+// command name may hold blanks and parentheses: the fields follow the last ')'.
+std::string statFields(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
-    if (!std::getline(in, line)) return -1;
-    // The command name may hold blanks and parentheses: the fields follow the last ')'.
+    if (!std::getline(in, line)) return {};
     const auto close = line.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream rest(line.substr(close + 2));
+    return close == std::string::npos || close + 2 > line.size() ? std::string()
+                                                                 : line.substr(close + 2);
+}
+
+namespace {
+
+// The parent's pid of `pid` from /proc, or -1.
+pid_t parentOf(pid_t pid) {
+    const std::string fields = statFields(pid);
+    if (fields.empty()) return -1;
+    std::istringstream rest(fields);
     char state = 0;
     pid_t ppid = -1;
     rest >> state >> ppid;
@@ -191,13 +202,10 @@ double processTreeMiB(pid_t root) {
 }
 
 double cpuSeconds(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(in, line)) return -1;
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) return -1;
-    // After the name: state is field 3, utime and stime fields 14 and 15.
-    std::istringstream rest(line.substr(close + 2));
+    const std::string fields = statFields(pid);
+    if (fields.empty()) return -1;
+    // State is field 3, utime and stime fields 14 and 15.
+    std::istringstream rest(fields);
     std::string field;
     for (int i = 3; i < 14; ++i) rest >> field;
     unsigned long long user = 0, system = 0;
