@@ -2,7 +2,8 @@
 // form from 127.0.0.1, the program as the desktop user beside the browser.  The user
 // clicks into the form, then straight onto the Type button of the inactive program
 // window, on a loaded machine; and long scripts with codes, variables and characters the
-// layout lacks, under the US and the German layout.
+// layout lacks, under the US, German and Russian layouts, with the user's own keys just
+// before and just after each run.
 //
 // QUORVEL_DESKTOP_TRIES sets the number of direct clicks per browser (CI: 20).
 #include <gtest/gtest.h>
@@ -298,6 +299,9 @@ TEST_P(LongScriptOnDesktop, ArrivesExactlyUnderUsGermanAndRussianLayouts) {
     const std::string saved = quorvel.readFile("Quorvel.dat");
     const auto ours = session.geometry(quorvel.mainWindow());
     ASSERT_TRUE(ours.has_value());
+    // What the user types on their own keyboard right after a run, in each layout.
+    const std::map<std::string, std::string> ownWords = {
+        {"us", "http://"}, {"de", "Gr\xC3\xBC\xC3\x9F" "e"}, {"ru", "\xD0\xBF\xD1\x80\xD0\xB8"}};
     for (const char* layout : {"us", "de", "ru"}) {
         SCOPED_TRACE(layout);
         ASSERT_TRUE(session.setLayout(layout));
@@ -306,6 +310,8 @@ TEST_P(LongScriptOnDesktop, ArrivesExactlyUnderUsGermanAndRussianLayouts) {
         ASSERT_TRUE(server.clearFields());
         ASSERT_TRUE(server.waitFor([&] { return server.lastReport().value("t").empty(); }, 10s));
         std::this_thread::sleep_for(250ms);
+        // The user's own keyboard just before the click: Shift pressed and let go.
+        ASSERT_TRUE(session.key("shift"));
         const auto t0 = std::chrono::steady_clock::now();
         session.click(typeButton);
         // Meanwhile the pointer wanders over our window, as a hand on the mouse does: the
@@ -329,6 +335,15 @@ TEST_P(LongScriptOnDesktop, ArrivesExactlyUnderUsGermanAndRussianLayouts) {
                          std::chrono::steady_clock::now() - t0)
                          .count()
                   << " ms\n";
+        // And right after it: the user's keys arrive whole, none lost to the run's keymap.
+        if (exact) {
+            const std::string own = ownWords.at(layout);
+            ASSERT_TRUE(session.typeText(own, 40ms));
+            EXPECT_TRUE(server.waitFor(
+                [&] { return server.lastReport().value("t") == expected + own; }, 10s))
+                << "the user's keys after the run: got \""
+                << server.lastReport().value("t").substr(expected.size()) << "\"";
+        }
         // Every client reloads its keymap at each change the run made; the window manager
         // must not be left working through them (its grabs would hold the user's clicks).
         const double before = cpuSeconds(session.windowManagerPid());

@@ -9,6 +9,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include "platform/x11/KeysymTable.h"
 #include "platform/x11/XHelpers.h"
 #undef None
 
@@ -346,10 +347,13 @@ bool DesktopSession::typeText(const std::string& utf8, std::chrono::milliseconds
         KeyCode code;
         bool shift;
     };
+    // By the character, as a layout may carry it as a legacy keysym (Cyrillic_pe for п).
     auto find = [&](KeySym ks) -> std::optional<Stroke> {
+        const char32_t ch = x11::keysymToUcs(static_cast<std::uint32_t>(ks));
         for (int level = 0; level < std::min(per, 2); ++level)
             for (int i = 0; i < count; ++i)
-                if (map[i * per + level] == ks)
+                if (map[i * per + level] == ks ||
+                    (ch && x11::keysymToUcs(static_cast<std::uint32_t>(map[i * per + level])) == ch))
                     return Stroke{static_cast<KeyCode>(minKc + i), level == 1};
         return std::nullopt;
     };
