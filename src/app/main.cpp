@@ -63,6 +63,7 @@ int main(int argc, char** argv) {
     ProcessBrowserConversation browser;
     seams.shell = &shell;
     seams.browser = &browser;
+    seams.downloadHost = QString::fromLatin1(build::kServerAddress);
     seams.downloadPort = static_cast<quint16>(build::kServerPort);
 
     ShutdownSignals shutdownSignals;

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "BuildConfig.h"
 #include "exchange/core/GroupDataFile.h"
 #include "exchange/core/ListFile.h"
 #include "mainwindow/TMainForm.h"
@@ -129,11 +128,8 @@ bool TMainForm::RequestFile(const QString& name) {
     RequestedFile = name;
     try {
         if (whyNotDownloadable(paths, name)) throw QuorvelError("not a plain file name");
-        const QString hostText = seams.downloadHost.isEmpty()
-                                     ? QString::fromLatin1(build::kServerAddress)
-                                     : seams.downloadHost;
         QHostAddress host;
-        if (!host.setAddress(hostText) || host.protocol() != QAbstractSocket::IPv4Protocol ||
+        if (!host.setAddress(seams.downloadHost) || host.protocol() != QAbstractSocket::IPv4Protocol ||
             seams.downloadPort == 0)
             throw QuorvelError("no download server address");
         TransferSocket& t = clientOf(*this);
@@ -276,6 +272,15 @@ void TMainForm::CheckButtonClick() {
         Transferring = false;
         dialogs.error(QString::fromLatin1(kListFailed));
     }
+}
+
+void TMainForm::showNoDownloadServer() {
+    for (QWidget* w : std::initializer_list<QWidget*>{CheckButton, DownloadBut, CheckForFiles})
+        w->setEnabled(false);
+    Description->setPlainText(QStringLiteral(
+        "This copy of Quorvel was built without a download server, so there are no files to "
+        "check for or download here. Group data files you get some other way can be loaded "
+        "with \"Load Group from File\" (right-click the group list)."));
 }
 
 void TMainForm::FileListClick() {

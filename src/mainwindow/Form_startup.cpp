@@ -74,7 +74,8 @@ void TMainForm::FormCreate() {
     step([&] { LoadVariables(); });
     step([&] { BrowserCheck(); });
     step([&] {
-        if (CheckForFiles->isChecked()) CheckButtonClick();
+        if (!hasDownloadServer()) showNoDownloadServer();
+        else if (CheckForFiles->isChecked()) CheckButtonClick();
     });
     step([&] { VarHelp->setPlainText(QString::fromUtf8(kVarHelpText)); });
     step([&] {

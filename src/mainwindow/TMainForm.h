@@ -55,7 +55,7 @@ struct MainFormSeams {
     QString typingMissing;
     Shell* shell = nullptr;                // opening addresses and files, the browser check
     BrowserConversation* browser = nullptr;  // driving a named browser
-    QString downloadHost;                  // the download server (IPv4 address)
+    QString downloadHost;                  // the download server (IPv4 address); empty: none
     quint16 downloadPort = 80;
     int downloadTimeoutMs = 30000;         // a request that receives nothing this long fails
     int downloadDeadlineMs = 300000;       // no request lasts longer than this
@@ -181,6 +181,9 @@ public:
     void CheckButtonClick();
     void FileListClick();
     void DownloadButClick();
+    // A copy built without a download server says so on the Download tab and never checks.
+    bool hasDownloadServer() const { return !seams.downloadHost.isEmpty(); }
+    void showNoDownloadServer();
 
     // ---- drop target (components)
     void DropURLTargetDrop();

@@ -175,3 +175,20 @@ TEST(SaveData, FolderThatCannotBeWrittenLeavesTheFileWhole) {
     QFile::setPermissions(h.dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(h.readFile("Quorvel.dat"), before);
 }
+
+// A copy built without a download server: no start-up check even when the setting asks for
+// one (it would fail for every user), the Download tab says why it is idle, and the setting
+// itself is kept for a copy that has a server.
+TEST(Startup, CopyWithoutADownloadServerSaysSoAndNeverChecks) {
+    MainFormHarness h;
+    h.downloadHost.clear();
+    h.writeFile("Quorvel.ini", "[Options]\r\nCheckForFiles=1\r\n");
+    TMainForm& f = h.start();  // a check would end in a message box nobody scripted
+    EXPECT_TRUE(f.CheckForFiles->isChecked());
+    EXPECT_FALSE(f.CheckForFiles->isEnabled());
+    EXPECT_FALSE(f.CheckButton->isEnabled());
+    EXPECT_FALSE(f.DownloadBut->isEnabled());
+    EXPECT_NE(f.Description->toPlainText().indexOf("built without a download server"), -1);
+    h.stop();
+    EXPECT_NE(h.readFile("Quorvel.ini").find("CheckForFiles=1\r\n"), std::string::npos);
+}

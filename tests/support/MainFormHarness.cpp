@@ -67,6 +67,7 @@ TMainForm& MainFormHarness::start() {
     seams.browser = browser;
     if (!advertLibrary.isEmpty()) seams.advertLibrary = advertLibrary;
     seams.typingMissing = typingMissing;
+    seams.downloadHost = downloadHost;
     form_ = std::make_unique<TMainForm>(seams);
     return *form_;
 }

@@ -56,6 +56,9 @@ public:
     BrowserConversation* browser = nullptr;
     QString typingMissing;  // what the typing layers said they lack
     QString advertLibrary;  // empty: the build's own advert.so
+    // The built-in download server; empty: a copy built without one.  Nothing listens on
+    // port 80 here, so a check the start-up makes fails at once.
+    QString downloadHost = QStringLiteral("127.0.0.1");
     FormatSettings formats;
     QTemporaryDir dir;
 
