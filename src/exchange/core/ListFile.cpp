@@ -90,6 +90,15 @@ bool isOwnFile(std::string_view name, const std::vector<std::string>& reservedNa
 
 }  // namespace
 
+std::vector<std::string> programOwnFileNames(std::string_view programFileName) {
+    std::string base(programFileName);
+    const std::size_t dot = base.rfind('.');
+    if (dot != std::string::npos && dot > 0) base.resize(dot);
+    std::vector<std::string> names{std::string(programFileName)};
+    for (const char* ext : {".var", ".hlp", ".html"}) names.push_back(base + ext);
+    return names;
+}
+
 std::optional<std::string> unsafeFileNameReason(std::string_view name,
                                                 const std::vector<std::string>& reservedNames) {
     if (name.empty()) return "The file has no name.";

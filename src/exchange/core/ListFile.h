@@ -48,5 +48,8 @@ std::optional<std::string> describe(const std::vector<std::string>& lines,
 // the fixed ones here, plus `reservedNames` (those that depend on the program file).
 std::optional<std::string> unsafeFileNameReason(std::string_view name,
                                                 const std::vector<std::string>& reservedNames = {});
+// The files beside the program that take its file's name ("quorvel": the program itself
+// and its .var, .hlp and .html files), for `reservedNames`.
+std::vector<std::string> programOwnFileNames(std::string_view programFileName);
 
 }  // namespace quorvel
