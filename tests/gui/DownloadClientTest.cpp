@@ -5,10 +5,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTimer>
 
 #include "exchange/core/GroupDataFile.h"
 #include "exchange/core/ListFile.h"
+#include "platform/FileIO.h"
 #include "support/MainFormHarness.h"
 #include "support/NginxServer.h"
 #include "support/RawFileServer.h"
@@ -299,24 +301,72 @@ TEST_F(Download, FileThatCannotBeCreatedEndsTheRequest) {
     EXPECT_EQ(shown(), std::vector<std::string>{"cars.qdf"});
 }
 
-TEST_F(Download, ThroughNginx) {
+struct Published {
+    int exitCode = -1;
+    std::string errors;
+};
+
+// The distributor's own tool on a served folder.
+Published publish(const QString& folder) {
+    QProcess p;
+    p.start(QStringLiteral(QUORVEL_PUBLISH_PROGRAM), {folder});
+    Published out;
+    if (!p.waitForFinished(10000)) return out;
+    out.exitCode = p.exitCode();
+    out.errors = p.readAllStandardError().toStdString();
+    return out;
+}
+
+// The whole distribution: group files saved by the program's codec, their list made by
+// quorvel-publish, served by nginx with the shipped site, checked and fetched by the tab.
+TEST_F(Download, ThroughThePublishersListAndNginx) {
     if (!NginxServer::available()) GTEST_SKIP() << "nginx is not installed";
     QTemporaryDir root;
+    const QString qdf = root.filePath("qdf");
     ASSERT_TRUE(QDir(root.path()).mkpath("qdf"));
     const std::string cars = carsGroupFile(h.formats);
-    for (const auto& [name, bytes] : {std::pair<QString, std::string>{"qdf/qdf.lst", listFile({"cars.qdf,Cars"})},
-                                      {"qdf/cars.qdf", cars}}) {
-        QFile file(root.filePath(name));
+    Rec boat;
+    boat.Name = "Boat Trader";
+    boat.Site = "http://boats.example/";
+    boat.LastDone = "02/03/2001 09:30";
+    const auto put = [&](const QString& name, const std::string& bytes) {
+        QFile file(qdf + "/" + name);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    }
+    };
+    put("cars.qdf", cars);
+    put("b\u00E5ts.qdf", writeGroupFile("Boats", {&boat}, true, h.formats, 2001));
+    put("descriptions.txt", "# offered files\n"
+                            "cars.qdf,Used-car sites that take free ads\n"
+                            "b\xC3\xA5ts.qdf,Boats, new and used\n");
+    const Published ok = publish(qdf);
+    ASSERT_EQ(ok.exitCode, 0) << ok.errors;
+    const QString list = qdf + "/qdf.lst";
+    const std::string listed = readWholeFile(list);
+
     NginxServer nginx(root.path());
     ASSERT_TRUE(nginx.isRunning()) << nginx.errorText().toStdString();
     useServer(nginx.port());
     f->CheckButtonClick();
-    EXPECT_EQ(shown(), std::vector<std::string>{"cars.qdf"});
+    EXPECT_EQ(shown(), (std::vector<std::string>{"b\xC3\xA5ts.qdf", "cars.qdf"}));
+    EXPECT_EQ(f->Label13->text().toStdString(), "Availlable Files: (2/2)");
+    EXPECT_EQ(description(), "Boats, new and used");  // the first sorted name, selected
+    select("cars.qdf");
+    EXPECT_EQ(description(), "Used-car sites that take free ads");
     expectCarsImport(h.dialogs);
     f->DownloadButClick();
     EXPECT_EQ(h.readFile("cars.qdf"), cars);
     EXPECT_EQ(f->Items.size(), 2u);
+
+    // A name nginx cannot serve: the tool says which and why, and the list stays as it was.
+    put("my boats.qdf", writeGroupFile("Boats", {&boat}, true, h.formats, 2001));
+    put("descriptions.txt", "cars.qdf,Cars\nmy boats.qdf,More boats\n");
+    const Published refused = publish(qdf);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.errors.find("descriptions.txt line 2: my boats.qdf: The file name contains "
+                                  "a blank"),
+              std::string::npos)
+        << refused.errors;
+    EXPECT_EQ(readWholeFile(list), listed);
+    EXPECT_EQ(QDir(qdf).entryList(QDir::Files | QDir::Hidden).size(), 5);  // no temporary left
 }

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "exchange/core/ListPublisher.h"
 #include "support/NginxServer.h"
 #include "support/RawFileServer.h"
 
@@ -138,4 +139,26 @@ TEST(NginxServer, AnswersTheOneLineRequestWithTheRawFileOnly) {
     r = fetch(nginx.port(), "GET /qdf/missing.qdf\r\n");
     EXPECT_TRUE(r.bytes.startsWith("<html>")) << r.bytes.toStdString();
     EXPECT_FALSE(r.bytes.contains("HTTP/"));
+}
+
+// quorvel-publish refuses a name exactly when nginx, running the shipped site, does not
+// hand the file over unchanged for the program's request.
+TEST(NginxServer, ServesExactlyTheNamesThePublisherAccepts) {
+    if (!NginxServer::available()) GTEST_SKIP() << "nginx is not installed";
+    QTemporaryDir root;
+    ASSERT_TRUE(QDir(root.path()).mkpath("qdf"));
+    const std::vector<QByteArray> names = {
+        "a+b;c&d=e.qdf", "(x)[y]{z}!$'.qdf", "\"<q>`|^~@*\".qdf", "z\xC3\xBC.qdf",
+        "\xE4\xB8\xAD.qdf", ".hidden.qdf", "..cars", "my cars.qdf", "x H.qdf",
+        "\xE2\x82\xAC 5.qdf", "100%.qdf", "a%41.qdf", "what?.qdf", "no#1.qdf"};
+    for (const QByteArray& name : names) writeFile(root.filePath(QString::fromUtf8("qdf/" + name)), "file " + name);
+    writeFile(root.filePath("qdf/A.qdf"), "the decoded name");  // what "a%41.qdf" would give
+    NginxServer nginx(root.path());
+    ASSERT_TRUE(nginx.isRunning()) << nginx.errorText().toStdString();
+    for (const QByteArray& name : names) {
+        const bool accepted = !quorvel::unpublishableNameReason(name.toStdString());
+        const Reply r = fetch(nginx.port(), "GET /qdf/" + name + "\r\n");
+        EXPECT_EQ(r.bytes == "file " + name, accepted) << name.toStdString() << " -> "
+                                                       << r.bytes.left(40).toStdString();
+    }
 }

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -17,9 +18,38 @@ quint16 freePort() {
     return probe.serverPort();  // closed again when probe goes; nginx takes it next
 }
 
-QString configuration(const QString& prefix, const QString& root, quint16 port) {
+// The site file the project ships, with only its address and folder changed, so the
+// recipe the tests pass is the one distributors install.  Empty, with `error` set, when
+// the file no longer has exactly one of each to change.
+QString shippedSite(const QString& root, quint16 port, QString& error) {
+    QFile f(QStringLiteral(QUORVEL_NGINX_SITE));
+    if (!f.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read ") + f.fileName();
+        return {};
+    }
+    QString site = QString::fromUtf8(f.readAll());
+    // "listen 80 default_server;" keeps its parameters; only the address and port change.
+    static const QRegularExpression listen(QStringLiteral("^\\s*listen\\s+([^\\s;]+)"),
+                                           QRegularExpression::MultilineOption);
+    static const QRegularExpression rootLine(QStringLiteral("^\\s*root\\s+([^;]+);"),
+                                             QRegularExpression::MultilineOption);
+    if (site.count(listen) != 1 || site.count(rootLine) != 1) {
+        error = f.fileName() + QStringLiteral(" has not exactly one listen and one root line");
+        return {};
+    }
+    const QRegularExpressionMatch r = rootLine.match(site);
+    site.replace(r.capturedStart(1), r.capturedLength(1), QLatin1Char('"') + root + QLatin1Char('"'));
+    const QRegularExpressionMatch l = listen.match(site);
+    site.replace(l.capturedStart(1), l.capturedLength(1),
+                 QStringLiteral("127.0.0.1:") + QString::number(port));
+    return site;
+}
+
+QString configuration(const QString& prefix) {
     // A single process: as root (as in CI) a master would hand requests to workers
     // running as "nobody", which cannot read the private temporary folders of a test.
+    // The http block is Debian's in what reaches a site (its types, gzip on), so the
+    // site must hold its own against them as it must on a server.
     return QStringLiteral(
                "daemon off;\n"
                "master_process off;\n"
@@ -34,13 +64,12 @@ QString configuration(const QString& prefix, const QString& root, quint16 port) 
                "  fastcgi_temp_path \"%1/fastcgi\";\n"
                "  uwsgi_temp_path \"%1/uwsgi\";\n"
                "  scgi_temp_path \"%1/scgi\";\n"
-               "  default_type application/octet-stream;\n"
-               "  server {\n"
-               "    listen 127.0.0.1:%3;\n"
-               "    root \"%2\";\n"
-               "  }\n"
+               "  include /etc/nginx/mime.types;\n"
+               "  default_type text/plain;\n"
+               "  gzip on;\n"
+               "  include \"%1/site.conf\";\n"
                "}\n")
-        .arg(prefix, root, QString::number(port));
+        .arg(prefix);
 }
 
 }  // namespace
@@ -71,13 +100,17 @@ bool NginxServer::startOnce(const QString& root) {
     port_ = freePort();
     const QString prefix = dir_.path();
     const QString conf = prefix + QStringLiteral("/nginx.conf");
-    QFile f(conf);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        error_ = QStringLiteral("cannot write ") + conf;
-        return false;
+    const QString site = shippedSite(QDir(root).absolutePath(), port_, error_);
+    if (site.isEmpty()) return false;
+    for (const auto& [path, text] : {std::pair{conf, configuration(prefix)},
+                                     std::pair{prefix + QStringLiteral("/site.conf"), site}}) {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            error_ = QStringLiteral("cannot write ") + path;
+            return false;
+        }
+        f.write(text.toUtf8());
     }
-    f.write(configuration(prefix, QDir(root).absolutePath(), port_).toUtf8());
-    f.close();
 
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::MergedChannels);

@@ -1,6 +1,6 @@
-// Debian's nginx as a download server for tests: a private configuration in a temporary
-// folder, listening on 127.0.0.1 at a free port, serving a given root (which holds
-// "qdf/").  nginx answers the program's one-line request without a version as a
+// Debian's nginx as a download server for tests: the site the project ships
+// (server/nginx-quorvel.conf) in a private configuration in a temporary folder, listening
+// on 127.0.0.1 at a free port, serving a given root (which holds "qdf/").  nginx answers the program's one-line request without a version as a
 // version 0.9 request: the raw file and nothing else, then it closes.
 #pragma once
 
