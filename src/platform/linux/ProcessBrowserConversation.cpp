@@ -4,17 +4,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
-#include <QThread>
 #include <algorithm>
 
-#include "browser/core/BrowserRules.h"
+#include "platform/linux/BrowserHandOver.h"
 #include "platform/linux/DesktopShell.h"
 
 namespace quorvel {
@@ -131,9 +128,11 @@ bool belongsTo(const Target& t, const QString& procDir) {
     return false;
 }
 
+}  // namespace
+
 // Milliseconds since the process started, from its start time in clock ticks after boot.
-qint64 runningForMs(const QString& procDir) {
-    QFile stat(procDir + QStringLiteral("/stat"));
+qint64 ProcessBrowserConversation::runningForMs(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     QFile uptime(QStringLiteral("/proc/uptime"));
     if (!stat.open(QIODevice::ReadOnly) || !uptime.open(QIODevice::ReadOnly)) return 0;
     const QByteArray line = stat.readAll();
@@ -145,7 +144,18 @@ qint64 runningForMs(const QString& procDir) {
     return static_cast<qint64>((now - started) * 1000);
 }
 
-}  // namespace
+BrowserFamily ProcessBrowserConversation::familyOf(const QString& program) {
+    const BrowserFamily family = browserFamily(QFileInfo(program).fileName().toStdString());
+    if (family != BrowserFamily::Generic) return family;
+    return browserFamily(QFileInfo(canonical(resolveProgram(program))).fileName().toStdString());
+}
+
+ProcessBrowserConversation::ProcessBrowserConversation(int settleMs)
+    : handOver_(std::make_unique<BrowserHandOver>(makeLinuxHandOverSystem(), settleMs)) {}
+
+ProcessBrowserConversation::~ProcessBrowserConversation() = default;
+
+void ProcessBrowserConversation::waitForHandOvers() { handOver_->waitUntilIdle(); }
 
 QList<qint64> ProcessBrowserConversation::processesOf(const QString& service,
                                                        const QString& program) {
@@ -169,13 +179,10 @@ QList<qint64> ProcessBrowserConversation::processesOf(const QString& service,
 bool ProcessBrowserConversation::Connect(const QString& service, const QString& topic,
                                          const QString& program) {
     Disconnect();
-    const QList<qint64> running = processesOf(service, program);
-    if (running.isEmpty()) return false;
-    runningForMs_ = 0;
-    for (qint64 pid : running)
-        runningForMs_ = std::max(runningForMs_, runningForMs(QStringLiteral("/proc/%1").arg(pid)));
+    if (processesOf(service, program).isEmpty()) return false;
     connected_ = true;
     topic_ = topic;
+    service_ = service;
     program_ = program;
     return true;
 }
@@ -188,25 +195,23 @@ bool ProcessBrowserConversation::Request(const QString& item, int timeoutMs) {
     // An address never starts with "-"; such a text must not reach the browser as one of
     // its options.
     if (!request || request->url.empty() || request->url[0] == '-') return false;
-    QElapsedTimer clock;
-    clock.start();
-    if (runningForMs_ < settleMs_)
-        QThread::msleep(static_cast<unsigned long>(
-            std::clamp<qint64>(settleMs_ - runningForMs_, 0, timeoutMs)));
-    QStringList command = programCommand(program_);
-    if (command.isEmpty() || clock.elapsed() >= timeoutMs) return false;
-    const QString program = command.takeFirst();
-    BrowserFamily family = browserFamily(QFileInfo(program).fileName().toStdString());
-    if (family == BrowserFamily::Generic)  // x-www-browser and the like
-        family = browserFamily(QFileInfo(canonical(resolveProgram(program))).fileName().toStdString());
-    for (const std::string& arg : openUrlArguments(family, request->url, request->newWindow))
-        command << QString::fromStdString(arg);
-    return QProcess::startDetached(program, command);
+    HandOverJob job;
+    job.command = programCommand(program_);
+    if (job.command.isEmpty()) return false;
+    job.family = familyOf(job.command.first());
+    for (const std::string& arg : openUrlArguments(job.family, request->url, request->newWindow))
+        job.command << QString::fromStdString(arg);
+    job.service = service_;
+    job.program = program_;
+    job.timeoutMs = timeoutMs;
+    handOver_->add(std::move(job));
+    return true;
 }
 
 void ProcessBrowserConversation::Disconnect() {
     connected_ = false;
     topic_.clear();
+    service_.clear();
     program_.clear();
 }
 
