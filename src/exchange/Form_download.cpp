@@ -90,12 +90,8 @@ TransferSocket& clientOf(TMainForm& f) {
 }
 
 
-// The files beside the program whose names depend on the program file.
 std::vector<std::string> programFileNames(const ProgramPaths& paths) {
-    std::vector<std::string> names{QFileInfo(paths.programFile).fileName().toStdString()};
-    for (const char* ext : {".var", ".hlp", ".html"})
-        names.push_back(QFileInfo(paths.withExtension(QString::fromLatin1(ext))).fileName().toStdString());
-    return names;
+    return programOwnFileNames(QFileInfo(paths.programFile).fileName().toStdString());
 }
 
 std::optional<QString> whyNotDownloadable(const std::vector<std::string>& reserved,
