@@ -269,6 +269,11 @@ std::string FormServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
+std::vector<FormServer::PageRequest> FormServer::pageRequests() const {
+    std::lock_guard lock(mutex_);
+    return pageRequests_;
+}
+
 std::vector<Fields> FormServer::posts() const {
     std::lock_guard lock(mutex_);
     return posts_;
@@ -468,6 +473,12 @@ bool FormServer::handle(Connection& c) {
         changed_.notify_all();
         answer = response("200 OK", "text/html; charset=utf-8", page(variant));
     } else if (method == "GET" && (path == "/" || path == "/page" || path == "/post")) {
+        {
+            std::lock_guard lock(mutex_);
+            pageRequests_.push_back({target, std::chrono::steady_clock::now()});
+            ++generation_;
+        }
+        changed_.notify_all();
         answer = response("200 OK", "text/html; charset=utf-8", page(variant));
     } else {
         answer = response("404 Not Found", "text/plain", "not here\n");

@@ -93,6 +93,13 @@ public:
     std::string textareaUrl() const { return url("/page?variant=textarea-only"); }
     std::string linkPageUrl() const { return url("/page?variant=link"); }
 
+    // Every GET of a page, with the request's target ("/?a=1") and when it came.
+    struct PageRequest {
+        std::string target;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::vector<PageRequest> pageRequests() const;
+
     std::vector<Fields> posts() const;
     Fields lastReport() const;
     int pagesServed() const;
@@ -130,6 +137,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<Fields> posts_;
+    std::vector<PageRequest> pageRequests_;
     Fields report_;
     int pages_ = 0;
     bool clear_ = false;
