@@ -42,7 +42,7 @@ void WindowPinger::loop(std::string displayName, unsigned long window,
     }
     const Window root = DefaultRootWindow(dpy);
     // Answers go to the root window, to those that listen for its changes (Qt) or its
-    // children's (as the specification has it).
+    // children's (as EWMH has it).
     XSelectInput(dpy, root, StructureNotifyMask | SubstructureNotifyMask);
     const Atom protocols = XInternAtom(dpy, "WM_PROTOCOLS", False);
     const Atom ping = XInternAtom(dpy, "_NET_WM_PING", False);
