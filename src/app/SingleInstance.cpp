@@ -28,8 +28,11 @@ SingleInstance::Result SingleInstance::acquire() {
     return err == EWOULDBLOCK ? Result::AlreadyRunning : Result::Unavailable;
 }
 
-SingleInstance::~SingleInstance() {
+SingleInstance::~SingleInstance() { release(); }
+
+void SingleInstance::release() {
     if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 }  // namespace quorvel

@@ -15,6 +15,8 @@ public:
 
     enum class Result { Acquired, AlreadyRunning, Unavailable };
     Result acquire();
+    // Lets another copy start before this process has quite ended.
+    void release();
     static QString lockPath();
 
 private:

@@ -73,5 +73,8 @@ int main(int argc, char** argv) {
     const int rc = Application::exec();
     form->FormDestroy();
     form.reset();
+    // Everything is saved; what may still run is an address on its way to a browser that
+    // is starting (up to its time limit), which must not keep the user from starting again.
+    instance.release();
     return rc;
 }
