@@ -255,8 +255,11 @@ TEST_F(TypingE2E, ManyMissingCharactersShareTheSpareKeycodesInFewKeymapChanges) 
     // The changes span the keys between the spare ones; those keep their symbols.
     const std::vector<KeySym> during = coreKeymap(server_->display());
     ASSERT_EQ(during.size(), before.size());
-    for (std::size_t i = 0; i < before.size(); ++i)
-        if (before[i] != NoSymbol) EXPECT_EQ(during[i], before[i]) << "keymap entry " << i;
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        if (before[i] != NoSymbol) {
+            EXPECT_EQ(during[i], before[i]) << "keymap entry " << i;
+        }
+    }
     // Caps Lock changes neither level of a lent key, nor the letters around them.
     Display* dpy = XOpenDisplay(server_->display().c_str());
     ASSERT_NE(dpy, nullptr);
