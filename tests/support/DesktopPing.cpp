@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "platform/x11/XHelpers.h"
+
 namespace quorvel::test {
 
 using Clock = std::chrono::steady_clock;
@@ -41,11 +43,7 @@ void WindowPinger::loop(std::string displayName, unsigned long window,
         return;
     }
     const Window root = DefaultRootWindow(dpy);
-    // Answers go to the root window, to those that listen for its changes (Qt) or its
-    // children's (as EWMH has it).
     XSelectInput(dpy, root, StructureNotifyMask | SubstructureNotifyMask);
-    const Atom protocols = XInternAtom(dpy, "WM_PROTOCOLS", False);
-    const Atom ping = XInternAtom(dpy, "_NET_WM_PING", False);
     long serial = 0;
     Clock::time_point sentAt{};
     Clock::time_point nextAt = Clock::now();
@@ -56,15 +54,7 @@ void WindowPinger::loop(std::string displayName, unsigned long window,
             waiting = pending_;
         }
         if (!waiting && Clock::now() >= nextAt) {
-            XEvent ev{};
-            ev.xclient.type = ClientMessage;
-            ev.xclient.window = window;
-            ev.xclient.message_type = protocols;
-            ev.xclient.format = 32;
-            ev.xclient.data.l[0] = static_cast<long>(ping);
-            ev.xclient.data.l[1] = ++serial;  // in the place of a timestamp: echoed back
-            ev.xclient.data.l[2] = static_cast<long>(window);
-            XSendEvent(dpy, window, False, NoEventMask, &ev);
+            x11::sendPing(dpy, window, ++serial);
             XFlush(dpy);
             sentAt = Clock::now();
             nextAt = sentAt + interval;
@@ -77,9 +67,7 @@ void WindowPinger::loop(std::string displayName, unsigned long window,
         while (XPending(dpy) > 0) {
             XEvent ev;
             XNextEvent(dpy, &ev);
-            if (ev.type != ClientMessage || ev.xclient.message_type != protocols ||
-                static_cast<Atom>(ev.xclient.data.l[0]) != ping || ev.xclient.data.l[1] != serial)
-                continue;
+            if (!x11::isPingAnswer(dpy, ev, serial)) continue;
             std::lock_guard lock(mutex_);
             if (!pending_) continue;
             pending_ = false;

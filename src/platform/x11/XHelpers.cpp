@@ -139,4 +139,24 @@ Window focusTopLevel(Display* dpy) {
     return topLevelOf(dpy, focus);
 }
 
+void sendPing(Display* dpy, Window target, long token) {
+    XEvent ev{};
+    ev.xclient.type = ClientMessage;
+    ev.xclient.window = target;
+    ev.xclient.message_type = XInternAtom(dpy, "WM_PROTOCOLS", False);
+    ev.xclient.format = 32;
+    ev.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy, "_NET_WM_PING", False));
+    ev.xclient.data.l[1] = CurrentTime;
+    ev.xclient.data.l[2] = static_cast<long>(target);
+    ev.xclient.data.l[3] = token;
+    XSendEvent(dpy, target, False, NoEventMask, &ev);
+}
+
+bool isPingAnswer(Display* dpy, const XEvent& ev, long token) {
+    return ev.type == ClientMessage &&
+           ev.xclient.message_type == XInternAtom(dpy, "WM_PROTOCOLS", False) &&
+           static_cast<Atom>(ev.xclient.data.l[0]) == XInternAtom(dpy, "_NET_WM_PING", False) &&
+           ev.xclient.data.l[3] == token;
+}
+
 }  // namespace quorvel::x11

@@ -31,6 +31,12 @@ Display* openDisplay(const std::string& name);  // "" -> $DISPLAY; nullptr when 
 std::vector<unsigned long> cardinalProperty(Display* dpy, Window w, Atom property, Atom type);
 bool hasProperty(Display* dpy, Window w, Atom property);
 
+// Sends `target` a _NET_WM_PING.  Clients send the message back whole to the root window,
+// to those listening there with StructureNotify (Qt) or SubstructureNotify (GTK), so an
+// unused field carries `token` to tell this ping's answer apart.
+void sendPing(Display* dpy, Window target, long token);
+bool isPingAnswer(Display* dpy, const XEvent& ev, long token);
+
 // The window manager's check window when a live EWMH window manager runs, else 0.
 Window ewmhCheckWindow(Display* dpy);
 bool ewmhSupports(Display* dpy, Atom hint);

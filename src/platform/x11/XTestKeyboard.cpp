@@ -263,7 +263,6 @@ struct XTestKeyboard::Impl {
     bool pingFocusedClient() {
         const Window target = x11::focusTopLevel(dpy);
         if (target == 0) return false;
-        const Atom wmProtocols = XInternAtom(dpy, "WM_PROTOCOLS", False);
         const Atom ping = XInternAtom(dpy, "_NET_WM_PING", False);
         const Window root = DefaultRootWindow(dpy);
         {
@@ -279,17 +278,7 @@ struct XTestKeyboard::Impl {
             // Clients answer to the root with StructureNotify (Qt) or SubstructureNotify
             // (GTK) in the event mask.
             XSelectInput(dpy, root, StructureNotifyMask | SubstructureNotifyMask);
-            XEvent ev{};
-            ev.xclient.type = ClientMessage;
-            ev.xclient.window = target;
-            ev.xclient.message_type = wmProtocols;
-            ev.xclient.format = 32;
-            ev.xclient.data.l[0] = static_cast<long>(ping);
-            ev.xclient.data.l[1] = CurrentTime;
-            ev.xclient.data.l[2] = static_cast<long>(target);
-            // Clients send the message back whole: an unused field tells our pings apart.
-            ev.xclient.data.l[3] = ++pingToken;
-            XSendEvent(dpy, target, False, NoEventMask, &ev);
+            x11::sendPing(dpy, target, ++pingToken);
             if (trap.failed()) {
                 XSelectInput(dpy, root, NoEventMask);
                 return false;
@@ -301,9 +290,7 @@ struct XTestKeyboard::Impl {
             while (!answered && XPending(dpy) > 0) {
                 XEvent ev;
                 XNextEvent(dpy, &ev);
-                if (ev.type == ClientMessage && ev.xclient.message_type == wmProtocols &&
-                    static_cast<Atom>(ev.xclient.data.l[0]) == ping &&
-                    ev.xclient.data.l[3] == pingToken)
+                if (x11::isPingAnswer(dpy, ev, pingToken))
                     answered = true;
                 else
                     handle(ev);
