@@ -115,11 +115,8 @@ public:
     // has ended and waits for its new parent to collect it.
     bool stillRunning(qint64 pid) override {
         if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0) return false;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly)) return false;
-        const QByteArray line = stat.readAll();
-        const int close = line.lastIndexOf(')');
-        return close >= 0 && line.size() > close + 2 && line[close + 2] != 'Z';
+        const QList<QByteArray> fields = ProcessBrowserConversation::statFields(pid);
+        return !fields.isEmpty() && !fields.first().startsWith('Z');
     }
 
     qint64 nowMs() override { return clock_.elapsed(); }

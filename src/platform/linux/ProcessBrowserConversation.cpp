@@ -131,14 +131,19 @@ bool belongsTo(const Target& t, const QString& procDir) {
 }  // namespace
 
 // Milliseconds since the process started, from its start time in clock ticks after boot.
-qint64 ProcessBrowserConversation::runningForMs(qint64 pid) {
+QList<QByteArray> ProcessBrowserConversation::statFields(qint64 pid) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    QFile uptime(QStringLiteral("/proc/uptime"));
-    if (!stat.open(QIODevice::ReadOnly) || !uptime.open(QIODevice::ReadOnly)) return 0;
+    if (!stat.open(QIODevice::ReadOnly)) return {};
     const QByteArray line = stat.readAll();
-    // Fields after the command name in parentheses start at the third, the state.
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 20) return 0;
+    const qsizetype close = line.lastIndexOf(')');
+    if (close < 0) return {};
+    return line.mid(close + 2).split(' ');
+}
+
+qint64 ProcessBrowserConversation::runningForMs(qint64 pid) {
+    QFile uptime(QStringLiteral("/proc/uptime"));
+    const QList<QByteArray> fields = statFields(pid);
+    if (fields.size() < 20 || !uptime.open(QIODevice::ReadOnly)) return 0;
     const double started = fields[19].toDouble() / static_cast<double>(sysconf(_SC_CLK_TCK));
     const double now = uptime.readAll().split(' ').value(0).toDouble();
     return static_cast<qint64>((now - started) * 1000);

@@ -6,6 +6,8 @@
 // BrowserHandOver.h), so the window goes on answering while a browser starts.
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -37,6 +39,8 @@ public:
 
     // The running processes of this user that belong to `program`.
     static QList<qint64> processesOf(const QString& service, const QString& program);
+    // The fields of /proc/<pid>/stat from the third, the state, on; empty when it is gone.
+    static QList<QByteArray> statFields(qint64 pid);
     static qint64 runningForMs(qint64 pid);
     // By the program's name, or by the program a generic name (x-www-browser) leads to.
     static BrowserFamily familyOf(const QString& program);
